@@ -1,0 +1,86 @@
+#include "app/platform.h"
+
+#include "platform/audio/sim/simulated_audio_hardware.h"
+#include "platform/scene/scene.h"
+#include "platform/workspace/sim/simulated_workspace.h"
+
+namespace sonaric {
+
+PlatformChoice parsePlatformChoice(const QStringList& arguments, const QProcessEnvironment& environment)
+{
+    PlatformChoice choice;
+    QString platform = environment.value(QStringLiteral("SONARIC_PLATFORM"));
+    choice.sceneFile = environment.value(QStringLiteral("SONARIC_SCENE"));
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString& arg = arguments[i];
+        if (arg.startsWith(QLatin1String("--platform=")))
+            platform = arg.mid(11);
+        else if (arg == u"--platform" && i + 1 < arguments.size())
+            platform = arguments[++i];
+        else if (arg.startsWith(QLatin1String("--scene=")))
+            choice.sceneFile = arg.mid(8);
+        else if (arg == u"--scene") {
+            if (i + 1 >= arguments.size()) {
+                choice.error = QStringLiteral("--scene needs a file name");
+                return choice;
+            }
+            choice.sceneFile = arguments[++i];
+        }
+    }
+    if (platform.isEmpty())
+        choice.kind = choice.sceneFile.isEmpty() ? PlatformChoice::Kind::automatic : PlatformChoice::Kind::sim;
+    else if (platform == u"sim")
+        choice.kind = PlatformChoice::Kind::sim;
+    else if (platform == u"linux")
+        choice.kind = PlatformChoice::Kind::linux;
+    else
+        choice.error = QStringLiteral("unknown platform \"%1\" (expected sim or linux)").arg(platform);
+    if (choice.error.isEmpty() && choice.kind == PlatformChoice::Kind::linux && !choice.sceneFile.isEmpty())
+        choice.error = QStringLiteral("a scene describes the simulated system; it cannot go with --platform=linux");
+    return choice;
+}
+
+namespace {
+
+    Platform simulated(const PlatformChoice& choice, const QString& why)
+    {
+        Platform platform;
+        Scene scene;
+        if (choice.sceneFile.isEmpty()) {
+            scene = demoScene();
+            platform.description = QStringLiteral("using the simulated audio system with the demo scene (%1)").arg(why);
+        } else {
+            SceneLoadResult loaded = loadSceneFile(choice.sceneFile);
+            if (!loaded.scene) {
+                platform.error = loaded.error;
+                return platform;
+            }
+            scene = std::move(*loaded.scene);
+            platform.description = QStringLiteral("using the simulated audio system with the scene %1").arg(choice.sceneFile);
+        }
+        auto audio = std::make_unique<SimulatedAudioHardware>(scene);
+        platform.simulated = audio.get();
+        platform.audio = std::move(audio);
+        platform.workspace = std::make_unique<SimulatedWorkspace>(scene);
+        return platform;
+    }
+
+} // namespace
+
+Platform makePlatform(const PlatformChoice& choice)
+{
+    switch (choice.kind) {
+    case PlatformChoice::Kind::sim:
+        return simulated(choice, QStringLiteral("as asked"));
+    case PlatformChoice::Kind::linux: {
+        Platform platform;
+        platform.error = QStringLiteral("the Linux audio platform is not part of this build yet");
+        return platform;
+    }
+    case PlatformChoice::Kind::automatic:
+        break;
+    }
+    return simulated(choice, QStringLiteral("no sound server backend in this build"));
+}
+
+} // namespace sonaric

@@ -1,0 +1,40 @@
+#pragma once
+
+// The composition root's choice of platform: the real Linux services when a sound server answers, otherwise
+// the simulated system built from a scene.
+
+#include "platform/audio/audio_hardware.h"
+#include "platform/workspace/workspace.h"
+
+#include <QProcessEnvironment>
+#include <QStringList>
+
+#include <memory>
+
+namespace sonaric {
+
+class SimulatedAudioHardware;
+
+struct PlatformChoice {
+    enum class Kind { automatic, sim, linux };
+    Kind kind = Kind::automatic;
+    QString sceneFile; ///< empty: the built-in demo scene
+    QString error; ///< set when the arguments or environment make no sense
+};
+
+/// Reads --platform=sim|linux and --scene FILE (also --scene=FILE), falling back to SONARIC_PLATFORM and
+/// SONARIC_SCENE. Arguments win over the environment.
+PlatformChoice parsePlatformChoice(const QStringList& arguments, const QProcessEnvironment& environment);
+
+/// The platform services the program runs on.
+struct Platform {
+    std::unique_ptr<AudioHardware> audio;
+    std::unique_ptr<Workspace> workspace;
+    SimulatedAudioHardware* simulated = nullptr; ///< set when the audio hardware is the simulated system
+    QString description; ///< one line for standard error: which platform and why
+    QString error; ///< set when no platform could be built (bad scene file, unavailable backend)
+};
+
+Platform makePlatform(const PlatformChoice& choice);
+
+} // namespace sonaric

@@ -1,0 +1,71 @@
+#include "audio/ca.h"
+
+namespace sonaric::CA {
+
+std::vector<std::uint32_t> array(AudioHardware& hw, AudioObjectID object, AudioObjectPropertySelector selector)
+{
+    const auto address = globalAddress(selector);
+    std::uint32_t size = 0;
+    if (hw.getPropertyDataSize(object, address, &size) != noErr || size == 0)
+        return {};
+    std::vector<std::uint32_t> values(size / sizeof(std::uint32_t));
+    std::uint32_t room = std::uint32_t(values.size() * sizeof(std::uint32_t));
+    if (values.empty() || hw.getPropertyData(object, address, &room, values.data()) != noErr)
+        return {};
+    values.resize(room / sizeof(std::uint32_t));
+    return values;
+}
+
+std::optional<QString> string(AudioHardware& hw, AudioObjectID object, AudioObjectPropertySelector selector)
+{
+    QString value;
+    if (hw.getPropertyString(object, globalAddress(selector), &value) != noErr || value.isEmpty())
+        return std::nullopt;
+    return value;
+}
+
+std::optional<std::uint32_t> uint32(AudioHardware& hw, AudioObjectID object, AudioObjectPropertySelector selector,
+    AudioObjectPropertyScope scope)
+{
+    std::uint32_t value = 0;
+    std::uint32_t size = sizeof(value);
+    if (hw.getPropertyData(object, { selector, scope, kAudioObjectPropertyElementMain }, &size, &value) != noErr)
+        return std::nullopt;
+    return value;
+}
+
+std::vector<OutputDevice> outputDevices(AudioHardware& hw)
+{
+    std::vector<OutputDevice> devices;
+    for (AudioObjectID object : array(hw, kAudioObjectSystemObject, kAudioHardwarePropertyDevices)) {
+        const std::uint32_t transport = uint32(hw, object, kAudioDevicePropertyTransportType).value_or(0);
+        // Aggregate devices, our own private ones included, are never offered.
+        if (transport == kAudioDeviceTransportTypeAggregate)
+            continue;
+        const auto canBeDefault = uint32(hw, object, kAudioDevicePropertyDeviceCanBeDefaultDevice,
+            kAudioObjectPropertyScopeOutput);
+        if (!canBeDefault || *canBeDefault == 0)
+            continue;
+        const auto uid = string(hw, object, kAudioDevicePropertyDeviceUID);
+        if (!uid)
+            continue;
+        const QString name = string(hw, object, kAudioObjectPropertyName).value_or(*uid);
+        devices.push_back({ *uid, object, name, OutputDevice::symbolFor(transport, name) });
+    }
+    return devices;
+}
+
+std::optional<AudioObjectID> device(AudioHardware& hw, const QString& uid)
+{
+    for (const OutputDevice& d : outputDevices(hw))
+        if (d.id == uid)
+            return d.objectID;
+    return std::nullopt;
+}
+
+AudioObjectID defaultOutputDevice(AudioHardware& hw)
+{
+    return uint32(hw, kAudioObjectSystemObject, kAudioHardwarePropertyDefaultOutputDevice).value_or(0);
+}
+
+} // namespace sonaric::CA

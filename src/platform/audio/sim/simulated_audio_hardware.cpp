@@ -1,0 +1,936 @@
+#include "platform/audio/sim/simulated_audio_hardware.h"
+
+#include "platform/dispatch_queue.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <numbers>
+#include <set>
+
+namespace sonaric {
+namespace {
+
+    template <typename T> void appendValue(std::vector<std::byte>& out, const T& value)
+    {
+        const auto* bytes = reinterpret_cast<const std::byte*>(&value);
+        out.insert(out.end(), bytes, bytes + sizeof(T));
+    }
+
+    std::vector<std::byte> bufferListBytes(const std::vector<std::uint32_t>& channels)
+    {
+        std::vector<std::byte> out(audioBufferListSize(std::uint32_t(channels.size())));
+        auto* list = reinterpret_cast<AudioBufferList*>(out.data());
+        list->mNumberBuffers = std::uint32_t(channels.size());
+        for (std::size_t i = 0; i < channels.size(); ++i)
+            list->mBuffers[i] = AudioBuffer { channels[i], 0, nullptr };
+        return out;
+    }
+
+    std::uint32_t totalChannels(const std::vector<std::uint32_t>& streams)
+    {
+        std::uint32_t total = 0;
+        for (std::uint32_t c : streams)
+            total += c;
+        return total;
+    }
+
+    // Owns the storage of an AudioBufferList whose buffers hold `frames` frames each.
+    class BufferListStorage {
+    public:
+        BufferListStorage(const std::vector<std::uint32_t>& channels, std::uint32_t frames)
+            : m_header(audioBufferListSize(std::uint32_t(channels.size())))
+        {
+            std::size_t samples = 0;
+            for (std::uint32_t c : channels)
+                samples += std::size_t(c) * frames;
+            m_samples.assign(samples, 0.0f);
+            list()->mNumberBuffers = std::uint32_t(channels.size());
+            std::size_t offset = 0;
+            for (std::size_t i = 0; i < channels.size(); ++i) {
+                list()->mBuffers[i] = AudioBuffer { channels[i], std::uint32_t(channels[i] * frames * sizeof(float)),
+                    m_samples.data() + offset };
+                offset += std::size_t(channels[i]) * frames;
+            }
+        }
+        AudioBufferList* list() { return reinterpret_cast<AudioBufferList*>(m_header.data()); }
+
+    private:
+        std::vector<std::byte> m_header;
+        std::vector<float> m_samples;
+    };
+
+    QString stringValue(const CFDictionary& dictionary, const char* key)
+    {
+        const QVariant value = dictionary.value(QString::fromLatin1(key));
+        return value.typeId() == QMetaType::QString ? value.toString() : QString();
+    }
+
+    QVariantList listValue(const CFDictionary& dictionary, const char* key)
+    {
+        return dictionary.value(QString::fromLatin1(key)).toList();
+    }
+
+} // namespace
+
+SimulatedAudioHardware::SimulatedAudioHardware(const Scene& scene)
+{
+    std::set<AudioObjectID> reserved;
+    for (const auto& d : scene.devices)
+        if (d.objectID)
+            reserved.insert(d.objectID);
+    for (const auto& p : scene.processes)
+        if (p.objectID)
+            reserved.insert(p.objectID);
+    auto nextFree = [&] {
+        while (reserved.contains(m_nextObject))
+            ++m_nextObject;
+        return m_nextObject++;
+    };
+    for (const auto& spec : scene.devices) {
+        Device d;
+        d.id = spec.objectID ? spec.objectID : nextFree();
+        d.spec = spec;
+        if (spec.isDefaultOutput)
+            m_defaultOutput = d.id;
+        m_deviceOrder.push_back(d.id);
+        m_devices.emplace(d.id, std::move(d));
+    }
+    for (const auto& spec : scene.processes) {
+        Process p;
+        p.id = spec.objectID ? spec.objectID : nextFree();
+        p.spec = spec;
+        m_processOrder.push_back(p.id);
+        m_processes.emplace(p.id, std::move(p));
+    }
+    if (!reserved.empty())
+        m_nextObject = std::max(m_nextObject, *reserved.rbegin() + 1);
+}
+
+SimulatedAudioHardware::~SimulatedAudioHardware() { stopRealTime(); }
+
+// MARK: Property reads
+
+OSStatus SimulatedAudioHardware::injected(SimCall call, AudioObjectID object, AudioObjectPropertySelector selector)
+{
+    ++m_calls[call];
+    for (auto& f : m_failures) {
+        if (f.call != call || f.remaining == 0)
+            continue;
+        if (f.selector && f.selector != selector)
+            continue;
+        if (f.object && f.object != object)
+            continue;
+        if (f.remaining > 0)
+            --f.remaining;
+        return f.status;
+    }
+    return noErr;
+}
+
+SimulatedAudioHardware::Device* SimulatedAudioHardware::device(AudioObjectID id)
+{
+    auto it = m_devices.find(id);
+    return it == m_devices.end() ? nullptr : &it->second;
+}
+
+const SimulatedAudioHardware::Device* SimulatedAudioHardware::device(AudioObjectID id) const
+{
+    auto it = m_devices.find(id);
+    return it == m_devices.end() ? nullptr : &it->second;
+}
+
+SimulatedAudioHardware::Device* SimulatedAudioHardware::deviceByUID(const QString& uid)
+{
+    for (auto& [id, d] : m_devices)
+        if (d.spec.uid == uid)
+            return &d;
+    return nullptr;
+}
+
+const SimulatedAudioHardware::Tap* SimulatedAudioHardware::tapByUID(const QString& uid) const
+{
+    for (const auto& [id, t] : m_taps)
+        if (t.description.uuid == uid)
+            return &t;
+    return nullptr;
+}
+
+AudioObjectID SimulatedAudioHardware::defaultOutputLocked() const { return m_defaultOutput; }
+
+std::vector<std::uint32_t> SimulatedAudioHardware::inputStreamsOf(const Device& d) const
+{
+    if (!d.isAggregate)
+        return d.spec.inputStreams;
+    std::vector<std::uint32_t> streams;
+    if (const Device* sub = device(d.subDevice))
+        streams = sub->spec.inputStreams;
+    for (std::size_t i = 0; i < d.taps.size(); ++i)
+        streams.push_back(2);
+    return streams;
+}
+
+std::vector<std::uint32_t> SimulatedAudioHardware::outputStreamsOf(const Device& d) const
+{
+    if (!d.isAggregate)
+        return d.spec.outputStreams;
+    const Device* sub = device(d.subDevice);
+    return sub ? sub->spec.outputStreams : std::vector<std::uint32_t> {};
+}
+
+OSStatus SimulatedAudioHardware::getPropertyDataSize(AudioObjectID object, const AudioObjectPropertyAddress& address,
+    std::uint32_t* outDataSize)
+{
+    std::lock_guard lock(m_mutex);
+    if (OSStatus status = injected(SimCall::getPropertyDataSize, object, address.mSelector))
+        return status;
+    std::vector<std::byte> bytes;
+    if (OSStatus status = readProperty(object, address, bytes))
+        return status;
+    *outDataSize = std::uint32_t(bytes.size());
+    return noErr;
+}
+
+OSStatus SimulatedAudioHardware::getPropertyData(AudioObjectID object, const AudioObjectPropertyAddress& address,
+    std::uint32_t* ioDataSize, void* outData)
+{
+    std::lock_guard lock(m_mutex);
+    if (OSStatus status = injected(SimCall::getPropertyData, object, address.mSelector))
+        return status;
+    std::vector<std::byte> bytes;
+    if (OSStatus status = readProperty(object, address, bytes))
+        return status;
+    if (!ioDataSize || !outData)
+        return kAudio_ParamError;
+    const auto selector = address.mSelector;
+    const bool isList = selector == kAudioHardwarePropertyDevices || selector == kAudioHardwarePropertyProcessObjectList
+        || selector == kAudioHardwarePropertyTapList;
+    // Lists deliver as many whole elements as fit; fixed-size values need all their room.
+    if (*ioDataSize < bytes.size() && !isList)
+        return kAudioHardwareBadPropertySizeError;
+    const std::uint32_t n = std::min<std::uint32_t>(*ioDataSize, std::uint32_t(bytes.size()));
+    std::memcpy(outData, bytes.data(), n);
+    *ioDataSize = n;
+    return noErr;
+}
+
+OSStatus SimulatedAudioHardware::readProperty(AudioObjectID object, const AudioObjectPropertyAddress& address,
+    std::vector<std::byte>& bytes)
+{
+    const auto selector = address.mSelector;
+    auto idList = [&](const std::vector<AudioObjectID>& ids) {
+        for (AudioObjectID id : ids)
+            appendValue(bytes, id);
+    };
+
+    if (object == kAudioObjectSystemObject) {
+        if (selector == kAudioHardwarePropertyDevices) {
+            std::vector<AudioObjectID> ids;
+            for (AudioObjectID id : m_deviceOrder)
+                if (device(id)->alive || !device(id)->isAggregate)
+                    ids.push_back(id);
+            idList(ids);
+        } else if (selector == kAudioHardwarePropertyDefaultOutputDevice) {
+            appendValue(bytes, defaultOutputLocked());
+        } else if (selector == kAudioHardwarePropertyProcessObjectList) {
+            idList(m_processOrder);
+        } else if (selector == kAudioHardwarePropertyTapList) {
+            for (const auto& [id, tap] : m_taps)
+                appendValue(bytes, id);
+        } else if (selector == kAudioObjectPropertyClass) {
+            appendValue(bytes, kAudioSystemObjectClassID);
+        } else {
+            return kAudioHardwareUnknownPropertyError;
+        }
+    } else if (const Device* d = device(object)) {
+        if (selector == kAudioDevicePropertyTransportType) {
+            appendValue(bytes, d->isAggregate ? kAudioDeviceTransportTypeAggregate : d->spec.transport);
+        } else if (selector == kAudioDevicePropertyDeviceCanBeDefaultDevice) {
+            std::uint32_t can = 0;
+            if (!d->isAggregate && address.mScope == kAudioObjectPropertyScopeOutput)
+                can = d->spec.canBeDefaultOutput && !d->spec.outputStreams.empty();
+            else if (!d->isAggregate && address.mScope == kAudioObjectPropertyScopeInput)
+                can = !d->spec.inputStreams.empty();
+            appendValue(bytes, can);
+        } else if (selector == kAudioDevicePropertyDeviceIsAlive) {
+            std::uint32_t alive = d->alive;
+            if (d->isAggregate && d->aliveAfterReads > 0) {
+                alive = 0;
+                --device(object)->aliveAfterReads;
+            }
+            appendValue(bytes, alive);
+        } else if (selector == kAudioDevicePropertyNominalSampleRate) {
+            double rate = d->spec.sampleRate;
+            if (d->isAggregate) {
+                const Device* sub = device(d->subDevice);
+                rate = sub ? sub->spec.sampleRate : 48000.0;
+            }
+            appendValue(bytes, rate);
+        } else if (selector == kAudioDevicePropertyStreamConfiguration) {
+            if (address.mScope == kAudioObjectPropertyScopeInput)
+                bytes = bufferListBytes(inputStreamsOf(*d));
+            else if (address.mScope == kAudioObjectPropertyScopeOutput)
+                bytes = bufferListBytes(outputStreamsOf(*d));
+            else
+                return kAudioHardwareUnknownPropertyError;
+        } else if (selector == kAudioObjectPropertyClass) {
+            appendValue(bytes, d->isAggregate ? kAudioAggregateDeviceClassID : kAudioDeviceClassID);
+        } else {
+            return kAudioHardwareUnknownPropertyError;
+        }
+    } else if (auto p = m_processes.find(object); p != m_processes.end()) {
+        if (selector == kAudioProcessPropertyPID)
+            appendValue(bytes, std::int32_t(p->second.spec.pid));
+        else if (selector == kAudioProcessPropertyIsRunningOutput)
+            appendValue(bytes, std::uint32_t(p->second.spec.playing));
+        else if (selector == kAudioObjectPropertyClass)
+            appendValue(bytes, kAudioProcessClassID);
+        else
+            return kAudioHardwareUnknownPropertyError;
+    } else if (m_taps.contains(object)) {
+        if (selector == kAudioObjectPropertyClass)
+            appendValue(bytes, kAudioTapClassID);
+        else
+            return kAudioHardwareUnknownPropertyError;
+    } else {
+        return kAudioHardwareBadObjectError;
+    }
+
+    return noErr;
+}
+
+OSStatus SimulatedAudioHardware::getPropertyString(AudioObjectID object, const AudioObjectPropertyAddress& address,
+    QString* outValue)
+{
+    std::lock_guard lock(m_mutex);
+    if (OSStatus status = injected(SimCall::getPropertyData, object, address.mSelector))
+        return status;
+    const auto selector = address.mSelector;
+    if (const Device* d = device(object)) {
+        if (selector == kAudioDevicePropertyDeviceUID) {
+            *outValue = d->spec.uid;
+            return noErr;
+        }
+        if (selector == kAudioObjectPropertyName) {
+            if (!d->spec.name)
+                return kAudioHardwareUnknownPropertyError;
+            *outValue = *d->spec.name;
+            return noErr;
+        }
+        return kAudioHardwareUnknownPropertyError;
+    }
+    if (auto p = m_processes.find(object); p != m_processes.end()) {
+        if (selector != kAudioProcessPropertyBundleID)
+            return kAudioHardwareUnknownPropertyError;
+        // A process without an identifier reads as an empty string, as on the real HAL.
+        *outValue = p->second.spec.bundleID.isNull() ? QStringLiteral("") : p->second.spec.bundleID;
+        return noErr;
+    }
+    if (auto t = m_taps.find(object); t != m_taps.end()) {
+        if (selector == kAudioTapPropertyUID) {
+            *outValue = t->second.description.uuid;
+            return noErr;
+        }
+        if (selector == kAudioObjectPropertyName) {
+            *outValue = t->second.description.name;
+            return noErr;
+        }
+        return kAudioHardwareUnknownPropertyError;
+    }
+    return object == kAudioObjectSystemObject ? kAudioHardwareUnknownPropertyError : kAudioHardwareBadObjectError;
+}
+
+// MARK: Listeners
+
+OSStatus SimulatedAudioHardware::addPropertyListenerBlock(AudioObjectID object, const AudioObjectPropertyAddress& address,
+    DispatchQueue& queue, AudioObjectPropertyListenerBlock block)
+{
+    std::lock_guard lock(m_mutex);
+    if (OSStatus status = injected(SimCall::addPropertyListener, object, address.mSelector))
+        return status;
+    if (!block)
+        return kAudio_ParamError;
+    m_listeners.push_back({ object, address, &queue, std::move(block) });
+    return noErr;
+}
+
+void SimulatedAudioHardware::notify(std::vector<AudioObjectPropertyAddress> addresses, AudioObjectID object)
+{
+    std::vector<std::pair<DispatchQueue*, std::function<void()>>> calls;
+    {
+        std::lock_guard lock(m_mutex);
+        for (const auto& address : addresses) {
+            for (const auto& l : m_listeners) {
+                if (l.object != object || l.address.mSelector != address.mSelector)
+                    continue;
+                auto block = l.block;
+                calls.emplace_back(l.queue, [block, address] { block(1, &address); });
+            }
+        }
+    }
+    for (auto& [queue, call] : calls)
+        queue->async(std::move(call));
+}
+
+// MARK: Scene changes
+
+AudioObjectID SimulatedAudioHardware::addDevice(SceneDevice spec)
+{
+    std::vector<AudioObjectPropertyAddress> changed { globalAddress(kAudioHardwarePropertyDevices) };
+    AudioObjectID id;
+    {
+        std::lock_guard lock(m_mutex);
+        if (deviceByUID(spec.uid))
+            return 0;
+        Device d;
+        d.id = id = spec.objectID && !device(spec.objectID) ? spec.objectID : m_nextObject++;
+        d.spec = std::move(spec);
+        if (d.spec.isDefaultOutput || (m_defaultOutput == 0 && d.spec.canBeDefaultOutput && !d.spec.outputStreams.empty())) {
+            m_defaultOutput = id;
+            changed.push_back(globalAddress(kAudioHardwarePropertyDefaultOutputDevice));
+        }
+        m_deviceOrder.push_back(id);
+        m_devices.emplace(id, std::move(d));
+        // Aggregate devices built on this UID come back to life when it returns.
+        for (auto& [aid, agg] : m_devices) {
+            if (agg.isAggregate && stringValue(agg.description, kAudioAggregateDeviceMainSubDeviceKey) == m_devices.at(id).spec.uid)
+                agg.subDevice = id;
+        }
+    }
+    notify(changed);
+    return id;
+}
+
+bool SimulatedAudioHardware::removeDevice(const QString& uid)
+{
+    std::vector<AudioObjectPropertyAddress> changed { globalAddress(kAudioHardwarePropertyDevices) };
+    {
+        std::lock_guard lock(m_mutex);
+        Device* d = deviceByUID(uid);
+        if (!d || d->isAggregate)
+            return false;
+        const AudioObjectID id = d->id;
+        m_devices.erase(id);
+        std::erase(m_deviceOrder, id);
+        // An aggregate device whose sub-device vanished stops delivering IO.
+        for (auto& [aid, agg] : m_devices)
+            if (agg.isAggregate && agg.subDevice == id)
+                agg.subDevice = 0;
+        if (m_defaultOutput == id) {
+            m_defaultOutput = 0;
+            for (AudioObjectID other : m_deviceOrder) {
+                const Device& o = m_devices.at(other);
+                if (!o.isAggregate && o.spec.canBeDefaultOutput && !o.spec.outputStreams.empty()) {
+                    m_defaultOutput = other;
+                    break;
+                }
+            }
+            changed.push_back(globalAddress(kAudioHardwarePropertyDefaultOutputDevice));
+        }
+    }
+    notify(changed);
+    return true;
+}
+
+bool SimulatedAudioHardware::setDefaultOutputDevice(const QString& uid)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        Device* d = deviceByUID(uid);
+        if (!d || d->isAggregate)
+            return false;
+        if (m_defaultOutput == d->id)
+            return true;
+        m_defaultOutput = d->id;
+    }
+    notify({ globalAddress(kAudioHardwarePropertyDefaultOutputDevice) });
+    return true;
+}
+
+bool SimulatedAudioHardware::setDeviceName(const QString& uid, const std::optional<QString>& name)
+{
+    AudioObjectID id;
+    {
+        std::lock_guard lock(m_mutex);
+        Device* d = deviceByUID(uid);
+        if (!d)
+            return false;
+        d->spec.name = name;
+        id = d->id;
+    }
+    notify({ globalAddress(kAudioObjectPropertyName) }, id);
+    return true;
+}
+
+AudioObjectID SimulatedAudioHardware::addProcess(SceneProcess spec)
+{
+    AudioObjectID id;
+    {
+        std::lock_guard lock(m_mutex);
+        Process p;
+        p.id = id = spec.objectID && !m_processes.contains(spec.objectID) && !device(spec.objectID) ? spec.objectID
+                                                                                                   : m_nextObject++;
+        p.spec = std::move(spec);
+        m_processOrder.push_back(id);
+        m_processes.emplace(id, std::move(p));
+    }
+    notify({ globalAddress(kAudioHardwarePropertyProcessObjectList) });
+    return id;
+}
+
+bool SimulatedAudioHardware::removeProcess(AudioObjectID object)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_processes.erase(object))
+            return false;
+        std::erase(m_processOrder, object);
+    }
+    notify({ globalAddress(kAudioHardwarePropertyProcessObjectList) });
+    return true;
+}
+
+bool SimulatedAudioHardware::setProcessPlaying(AudioObjectID object, bool playing)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        auto p = m_processes.find(object);
+        if (p == m_processes.end())
+            return false;
+        if (p->second.spec.playing == playing)
+            return true;
+        p->second.spec.playing = playing;
+    }
+    // The HAL reports a change of a process's own property on the process, not on the system object.
+    notify({ globalAddress(kAudioProcessPropertyIsRunningOutput) }, object);
+    return true;
+}
+
+bool SimulatedAudioHardware::setProcessSignal(AudioObjectID object, SceneSignal signal)
+{
+    std::lock_guard lock(m_mutex);
+    auto p = m_processes.find(object);
+    if (p == m_processes.end())
+        return false;
+    p->second.spec.signal = signal;
+    return true;
+}
+
+// MARK: Taps and aggregate devices
+
+OSStatus SimulatedAudioHardware::createProcessTap(const CATapDescription& description, AudioObjectID* outTapID)
+{
+    AudioObjectID id;
+    {
+        std::lock_guard lock(m_mutex);
+        if (OSStatus status = injected(SimCall::createProcessTap, 0, 0))
+            return status;
+        if (!outTapID || description.uuid.isEmpty() || tapByUID(description.uuid))
+            return kAudio_ParamError;
+        for (AudioObjectID p : description.processes)
+            if (!m_processes.contains(p))
+                return kAudioHardwareBadObjectError;
+        id = m_nextObject++;
+        m_taps.emplace(id, Tap { id, description });
+        *outTapID = id;
+    }
+    notify({ globalAddress(kAudioHardwarePropertyTapList) });
+    return noErr;
+}
+
+OSStatus SimulatedAudioHardware::destroyProcessTap(AudioObjectID tapID)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (OSStatus status = injected(SimCall::destroyProcessTap, tapID, 0))
+            return status;
+        if (!m_taps.erase(tapID))
+            return kAudioHardwareBadObjectError;
+        for (auto& [id, d] : m_devices)
+            std::erase(d.taps, tapID);
+    }
+    notify({ globalAddress(kAudioHardwarePropertyTapList) });
+    return noErr;
+}
+
+OSStatus SimulatedAudioHardware::createAggregateDevice(const CFDictionary& description, AudioObjectID* outDeviceID)
+{
+    AudioObjectID id;
+    {
+        std::lock_guard lock(m_mutex);
+        if (OSStatus status = injected(SimCall::createAggregateDevice, 0, 0))
+            return status;
+        const QString uid = stringValue(description, kAudioAggregateDeviceUIDKey);
+        if (!outDeviceID || uid.isEmpty() || deviceByUID(uid))
+            return kAudio_ParamError;
+
+        AudioObjectID sub = 0;
+        for (const QVariant& entry : listValue(description, kAudioAggregateDeviceSubDeviceListKey)) {
+            const Device* d = deviceByUID(stringValue(entry.toMap(), kAudioSubDeviceUIDKey));
+            if (!d || d->isAggregate)
+                return kAudioHardwareBadDeviceError;
+            if (!sub)
+                sub = d->id;
+        }
+        const QString main = stringValue(description, kAudioAggregateDeviceMainSubDeviceKey);
+        if (!main.isEmpty() && (!sub || device(sub)->spec.uid != main))
+            return kAudioHardwareBadDeviceError;
+        std::vector<AudioObjectID> taps;
+        for (const QVariant& entry : listValue(description, kAudioAggregateDeviceTapListKey)) {
+            const Tap* t = tapByUID(stringValue(entry.toMap(), kAudioSubTapUIDKey));
+            if (!t)
+                return kAudioHardwareBadObjectError;
+            taps.push_back(t->id);
+        }
+
+        Device d;
+        d.id = id = m_nextObject++;
+        d.isAggregate = true;
+        d.description = description;
+        d.spec.uid = uid;
+        d.spec.name = stringValue(description, kAudioAggregateDeviceNameKey);
+        d.spec.transport = kAudioDeviceTransportTypeAggregate;
+        d.spec.canBeDefaultOutput = false;
+        d.subDevice = sub;
+        d.taps = std::move(taps);
+        d.aliveAfterReads = 2; // the HAL takes a moment to publish a new aggregate device
+        m_deviceOrder.push_back(id);
+        m_devices.emplace(id, std::move(d));
+        *outDeviceID = id;
+    }
+    notify({ globalAddress(kAudioHardwarePropertyDevices) });
+    return noErr;
+}
+
+OSStatus SimulatedAudioHardware::destroyAggregateDevice(AudioObjectID deviceID)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        if (OSStatus status = injected(SimCall::destroyAggregateDevice, deviceID, 0))
+            return status;
+        const Device* d = device(deviceID);
+        if (!d || !d->isAggregate)
+            return kAudioHardwareBadObjectError;
+        // Destroying a device takes its IO procs with it.
+        std::erase_if(m_ioProcs, [&](const auto& entry) { return entry.second.device == deviceID; });
+        m_devices.erase(deviceID);
+        std::erase(m_deviceOrder, deviceID);
+    }
+    notify({ globalAddress(kAudioHardwarePropertyDevices) });
+    return noErr;
+}
+
+// MARK: IO procs
+
+OSStatus SimulatedAudioHardware::createIOProcIDWithBlock(AudioDeviceIOProcID* outProcID, AudioObjectID deviceID,
+    DispatchQueue*, AudioDeviceIOBlock block)
+{
+    std::lock_guard lock(m_mutex);
+    if (OSStatus status = injected(SimCall::createIOProc, deviceID, 0))
+        return status;
+    if (!outProcID || !block)
+        return kAudio_ParamError;
+    if (!device(deviceID))
+        return kAudioHardwareBadDeviceError;
+    const std::uintptr_t handle = m_nextProcID++;
+    m_ioProcs.emplace(handle, IOProc { deviceID, std::move(block), false });
+    *outProcID = reinterpret_cast<AudioDeviceIOProcID>(handle);
+    return noErr;
+}
+
+OSStatus SimulatedAudioHardware::destroyIOProcID(AudioObjectID deviceID, AudioDeviceIOProcID procID)
+{
+    std::lock_guard lock(m_mutex);
+    if (OSStatus status = injected(SimCall::destroyIOProc, deviceID, 0))
+        return status;
+    auto it = m_ioProcs.find(reinterpret_cast<std::uintptr_t>(procID));
+    if (it == m_ioProcs.end() || it->second.device != deviceID)
+        return kAudioHardwareBadObjectError;
+    m_ioProcs.erase(it);
+    return noErr;
+}
+
+OSStatus SimulatedAudioHardware::deviceStart(AudioObjectID deviceID, AudioDeviceIOProcID procID)
+{
+    std::lock_guard lock(m_mutex);
+    if (OSStatus status = injected(SimCall::deviceStart, deviceID, 0))
+        return status;
+    auto it = m_ioProcs.find(reinterpret_cast<std::uintptr_t>(procID));
+    if (!device(deviceID) || it == m_ioProcs.end() || it->second.device != deviceID)
+        return kAudioHardwareBadDeviceError;
+    it->second.running = true;
+    return noErr;
+}
+
+OSStatus SimulatedAudioHardware::deviceStop(AudioObjectID deviceID, AudioDeviceIOProcID procID)
+{
+    std::lock_guard lock(m_mutex);
+    if (OSStatus status = injected(SimCall::deviceStop, deviceID, 0))
+        return status;
+    auto it = m_ioProcs.find(reinterpret_cast<std::uintptr_t>(procID));
+    if (it == m_ioProcs.end() || it->second.device != deviceID)
+        return kAudioHardwareBadDeviceError;
+    it->second.running = false;
+    return noErr;
+}
+
+// MARK: Fault injection and inventory
+
+void SimulatedAudioHardware::failNext(SimCall call, OSStatus status, int count, AudioObjectPropertySelector selector,
+    AudioObjectID object)
+{
+    std::lock_guard lock(m_mutex);
+    m_failures.push_back({ call, status, count, selector, object });
+}
+
+void SimulatedAudioHardware::clearFailures()
+{
+    std::lock_guard lock(m_mutex);
+    m_failures.clear();
+}
+
+int SimulatedAudioHardware::callCount(SimCall call) const
+{
+    std::lock_guard lock(m_mutex);
+    auto it = m_calls.find(call);
+    return it == m_calls.end() ? 0 : it->second;
+}
+
+SimulatedAudioHardware::Inventory SimulatedAudioHardware::inventory() const
+{
+    std::lock_guard lock(m_mutex);
+    Inventory inv;
+    for (const auto& [id, tap] : m_taps)
+        inv.taps.push_back(id);
+    for (AudioObjectID id : m_deviceOrder)
+        if (m_devices.at(id).isAggregate)
+            inv.aggregateDevices.push_back(id);
+    for (const auto& [handle, proc] : m_ioProcs) {
+        ++inv.ioProcs;
+        inv.runningIOProcs += proc.running;
+    }
+    return inv;
+}
+
+CFDictionary SimulatedAudioHardware::aggregateDescription(AudioObjectID deviceID) const
+{
+    std::lock_guard lock(m_mutex);
+    const Device* d = device(deviceID);
+    return d && d->isAggregate ? d->description : CFDictionary {};
+}
+
+std::optional<CATapDescription> SimulatedAudioHardware::tapDescription(AudioObjectID tap) const
+{
+    std::lock_guard lock(m_mutex);
+    auto it = m_taps.find(tap);
+    if (it == m_taps.end())
+        return std::nullopt;
+    return it->second.description;
+}
+
+AudioObjectID SimulatedAudioHardware::objectForDevice(const QString& uid) const
+{
+    std::lock_guard lock(m_mutex);
+    for (const auto& [id, d] : m_devices)
+        if (d.spec.uid == uid)
+            return id;
+    return 0;
+}
+
+std::vector<AudioObjectID> SimulatedAudioHardware::processObjects() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_processOrder;
+}
+
+// MARK: Rendering
+
+void SimulatedAudioHardware::setBufferFrames(std::uint32_t frames)
+{
+    std::lock_guard lock(m_mutex);
+    m_bufferFrames = std::max<std::uint32_t>(frames, 1);
+}
+
+void SimulatedAudioHardware::advance(std::uint32_t frames)
+{
+    std::lock_guard lock(m_mutex);
+    while (frames > 0) {
+        const std::uint32_t cycle = std::min(frames, m_bufferFrames);
+        renderCycle(cycle);
+        frames -= cycle;
+    }
+}
+
+void SimulatedAudioHardware::renderProcess(Process& p, std::uint32_t frames, float* stereo)
+{
+    const Device* out = device(m_defaultOutput);
+    const double rate = out ? out->spec.sampleRate : 48000.0;
+    const SceneSignal& s = p.spec.signal;
+    for (std::uint32_t n = 0; n < frames; ++n) {
+        float v = 0.0f;
+        if (p.spec.playing) {
+            const double t = double(p.phaseFrames + n) / rate;
+            switch (s.kind) {
+            case SceneSignal::Kind::sine:
+                v = float(s.amplitude * std::sin(2.0 * std::numbers::pi * s.frequency * t));
+                break;
+            case SceneSignal::Kind::fullScale:
+                // A square wave: every sample sits at the full amplitude, the harshest test of a limiter.
+                v = std::fmod(t * s.frequency, 1.0) < 0.5 ? s.amplitude : -s.amplitude;
+                break;
+            case SceneSignal::Kind::noise:
+                p.noiseState = p.noiseState * 1664525u + 1013904223u;
+                v = s.amplitude * (float(p.noiseState >> 8) / float(1u << 23) - 1.0f);
+                break;
+            case SceneSignal::Kind::silence:
+                break;
+            }
+        }
+        stereo[2 * n] = v;
+        stereo[2 * n + 1] = v;
+    }
+    p.phaseFrames += frames;
+}
+
+bool SimulatedAudioHardware::aggregateRunning(const Device& d) const
+{
+    if (!d.isAggregate || !d.subDevice)
+        return false;
+    return std::any_of(m_ioProcs.begin(), m_ioProcs.end(),
+        [&](const auto& entry) { return entry.second.device == d.id && entry.second.running; });
+}
+
+void SimulatedAudioHardware::renderCycle(std::uint32_t frames)
+{
+    // Each process's stereo signal for this cycle.
+    std::map<AudioObjectID, std::vector<float>> sources;
+    for (AudioObjectID id : m_processOrder) {
+        auto& buffer = sources[id];
+        buffer.assign(std::size_t(frames) * 2, 0.0f);
+        renderProcess(m_processes.at(id), frames, buffer.data());
+    }
+
+    // Processes silenced by a tap.
+    std::set<AudioObjectID> silenced;
+    for (const auto& [tid, tap] : m_taps) {
+        bool read = false;
+        for (const auto& [did, d] : m_devices)
+            read = read || (aggregateRunning(d) && std::find(d.taps.begin(), d.taps.end(), tid) != d.taps.end());
+        const auto behavior = tap.description.muteBehavior;
+        if (behavior == CATapMuteBehavior::CATapMuted || (behavior == CATapMuteBehavior::CATapMutedWhenTapped && read))
+            silenced.insert(tap.description.processes.begin(), tap.description.processes.end());
+    }
+
+    // What each real device plays this cycle, interleaved over all its output channels.
+    std::map<AudioObjectID, std::vector<float>> mixes;
+    for (const auto& [id, d] : m_devices)
+        if (!d.isAggregate)
+            mixes[id].assign(std::size_t(frames) * totalChannels(d.spec.outputStreams), 0.0f);
+
+    if (auto out = mixes.find(m_defaultOutput); out != mixes.end()) {
+        const std::uint32_t channels = totalChannels(m_devices.at(m_defaultOutput).spec.outputStreams);
+        for (const auto& [pid, signal] : sources) {
+            if (silenced.contains(pid))
+                continue;
+            for (std::uint32_t n = 0; n < frames; ++n)
+                for (std::uint32_t c = 0; c < std::min<std::uint32_t>(channels, 2); ++c)
+                    out->second[std::size_t(n) * channels + c] += signal[2 * n + c];
+        }
+    }
+
+    for (auto& [id, d] : m_devices) {
+        if (!aggregateRunning(d))
+            continue;
+        const Device& sub = m_devices.at(d.subDevice);
+        BufferListStorage input(inputStreamsOf(d), frames);
+        // The sub-device's own inputs carry a steady hum, so a block that reads the wrong buffer is heard.
+        std::uint32_t b = 0;
+        for (; b < sub.spec.inputStreams.size(); ++b) {
+            AudioBuffer& buffer = input.list()->mBuffers[b];
+            std::fill_n(static_cast<float*>(buffer.mData), buffer.mDataByteSize / sizeof(float), 0.125f);
+        }
+        for (AudioObjectID tid : d.taps) {
+            auto* samples = static_cast<float*>(input.list()->mBuffers[b++].mData);
+            for (AudioObjectID pid : m_taps.at(tid).description.processes) {
+                auto signal = sources.find(pid);
+                if (signal == sources.end())
+                    continue;
+                for (std::size_t i = 0; i < std::size_t(frames) * 2; ++i)
+                    samples[i] += signal->second[i];
+            }
+        }
+        BufferListStorage output(sub.spec.outputStreams, frames);
+        const AudioTimeStamp now;
+        for (auto& [handle, proc] : m_ioProcs)
+            if (proc.device == id && proc.running)
+                proc.block(&now, input.list(), &now, output.list(), &now);
+        // Buffers are separate streams of the device; its played record interleaves them channel by channel.
+        auto& mix = mixes[sub.id];
+        const std::uint32_t channels = totalChannels(sub.spec.outputStreams);
+        std::uint32_t first = 0;
+        for (std::uint32_t i = 0; i < output.list()->mNumberBuffers; ++i) {
+            const AudioBuffer& buffer = output.list()->mBuffers[i];
+            const auto* samples = static_cast<const float*>(buffer.mData);
+            for (std::uint32_t n = 0; n < frames; ++n)
+                for (std::uint32_t c = 0; c < buffer.mNumberChannels; ++c)
+                    mix[std::size_t(n) * channels + first + c] += samples[std::size_t(n) * buffer.mNumberChannels + c];
+            first += buffer.mNumberChannels;
+        }
+    }
+
+    for (auto& [id, mix] : mixes) {
+        auto& played = m_devices.at(id).played;
+        played.insert(played.end(), mix.begin(), mix.end());
+        if (m_realTime) {
+            // Nobody collects what the demo plays; keep the last second for meters.
+            const std::size_t keep = std::size_t(m_devices.at(id).spec.sampleRate) * totalChannels(m_devices.at(id).spec.outputStreams);
+            if (played.size() > 2 * keep)
+                played.erase(played.begin(), played.end() - std::ptrdiff_t(keep));
+        }
+    }
+}
+
+std::vector<float> SimulatedAudioHardware::takePlayed(const QString& uid)
+{
+    std::lock_guard lock(m_mutex);
+    Device* d = deviceByUID(uid);
+    if (!d)
+        return {};
+    return std::exchange(d->played, {});
+}
+
+std::uint32_t SimulatedAudioHardware::outputChannels(const QString& uid) const
+{
+    std::lock_guard lock(m_mutex);
+    for (const auto& [id, d] : m_devices)
+        if (d.spec.uid == uid)
+            return totalChannels(outputStreamsOf(d));
+    return 0;
+}
+
+void SimulatedAudioHardware::startRealTime()
+{
+    if (m_realTime.exchange(true))
+        return;
+    m_pacer = std::thread([this] {
+        using clock = std::chrono::steady_clock;
+        auto next = clock::now();
+        while (m_realTime) {
+            const std::uint32_t frames = bufferFrames();
+            next += std::chrono::microseconds(std::int64_t(frames) * 1'000'000 / 48'000);
+            advance(frames);
+            std::this_thread::sleep_until(next);
+        }
+    });
+}
+
+void SimulatedAudioHardware::stopRealTime()
+{
+    if (!m_realTime.exchange(false))
+        return;
+    if (m_pacer.joinable())
+        m_pacer.join();
+}
+
+} // namespace sonaric
