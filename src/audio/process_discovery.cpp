@@ -37,22 +37,19 @@ std::vector<RawProcess> rawProcesses(AudioHardware& hw)
 
 namespace {
 
+    using IdentifierIndex = std::unordered_map<QString, const RunningApplication*>;
+
     // The regular application with the longest bundle identifier that is the process's own identifier or a
     // dot-separated prefix of it (a helper "com.example.browser.helper" belongs to "com.example.browser").
-    const RunningApplication* ownerByIdentifier(const std::vector<RunningApplication>& regular, const QString& bundleID)
+    // Walking the prefixes from the longest down finds it without comparing against every application.
+    const RunningApplication* ownerByIdentifier(const IdentifierIndex& byIdentifier, const QString& bundleID)
     {
-        const RunningApplication* best = nullptr;
-        for (const auto& app : regular) {
-            const QString& candidate = app.bundleIdentifier;
-            if (candidate.isNull())
-                continue;
-            const bool matches = bundleID == candidate
-                || (bundleID.size() > candidate.size() && bundleID.startsWith(candidate)
-                    && bundleID.at(candidate.size()) == u'.');
-            if (matches && (!best || candidate.size() > best->bundleIdentifier.size()))
-                best = &app;
+        for (qsizetype end = bundleID.size(); end > 0; end = bundleID.lastIndexOf(u'.', end - 1)) {
+            auto it = byIdentifier.find(bundleID.left(end));
+            if (it != byIdentifier.end())
+                return it->second;
         }
-        return best;
+        return nullptr;
     }
 
 } // namespace
@@ -69,6 +66,10 @@ std::vector<AudioApp> apps(AudioHardware& hw, const Workspace& workspace)
     std::unordered_map<pid_t, const RunningApplication*> byPid;
     for (const auto& app : regular)
         byPid.try_emplace(app.processIdentifier, &app);
+    IdentifierIndex byIdentifier;
+    for (const auto& app : regular)
+        if (!app.bundleIdentifier.isNull())
+            byIdentifier.try_emplace(app.bundleIdentifier, &app);
     auto regularFor = [&](pid_t pid) -> const RunningApplication* {
         auto it = byPid.find(pid);
         return it == byPid.end() ? nullptr : it->second;
@@ -94,7 +95,7 @@ std::vector<AudioApp> apps(AudioHardware& hw, const Workspace& workspace)
             owner = *app;
         else if (auto* app = regularFor(responsiblePid))
             owner = *app;
-        else if (auto* app = p.bundleID.isNull() ? nullptr : ownerByIdentifier(regular, p.bundleID))
+        else if (auto* app = p.bundleID.isNull() ? nullptr : ownerByIdentifier(byIdentifier, p.bundleID))
             owner = *app;
         else
             owner = workspace.runningApplication(responsiblePid);

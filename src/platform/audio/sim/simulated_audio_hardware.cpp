@@ -421,7 +421,8 @@ bool SimulatedAudioHardware::removeDevice(const QString& uid)
             m_defaultOutput = 0;
             for (AudioObjectID other : m_deviceOrder) {
                 const Device& o = m_devices.at(other);
-                if (!o.isAggregate && o.spec.canBeDefaultOutput && !o.spec.outputStreams.empty()) {
+                if (!o.isAggregate && o.spec.transport != kAudioDeviceTransportTypeAggregate && o.spec.canBeDefaultOutput
+                    && !o.spec.outputStreams.empty()) {
                     m_defaultOutput = other;
                     break;
                 }
