@@ -115,6 +115,7 @@ SimulatedAudioHardware::~SimulatedAudioHardware() { stopRealTime(); }
 OSStatus SimulatedAudioHardware::injected(SimCall call, AudioObjectID object, AudioObjectPropertySelector selector)
 {
     ++m_calls[call];
+    m_log.push_back({ call, selector });
     for (auto& f : m_failures) {
         if (f.call != call || f.remaining == 0)
             continue;
@@ -696,6 +697,12 @@ int SimulatedAudioHardware::callCount(SimCall call) const
     std::lock_guard lock(m_mutex);
     auto it = m_calls.find(call);
     return it == m_calls.end() ? 0 : it->second;
+}
+
+std::vector<SimulatedAudioHardware::LoggedCall> SimulatedAudioHardware::callLog() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_log;
 }
 
 SimulatedAudioHardware::Inventory SimulatedAudioHardware::inventory() const

@@ -75,6 +75,13 @@ public:
     void clearFailures();
     /// How often each call was made (successful or not).
     int callCount(SimCall call) const;
+    /// Every call made so far, in order, with the selector of property reads.
+    struct LoggedCall {
+        SimCall call;
+        AudioObjectPropertySelector selector = 0;
+        bool operator==(const LoggedCall&) const = default;
+    };
+    std::vector<LoggedCall> callLog() const;
 
     /// What is alive that the program created.
     struct Inventory {
@@ -174,6 +181,7 @@ private:
     std::vector<Listener> m_listeners;
     std::vector<Failure> m_failures;
     std::map<SimCall, int> m_calls;
+    std::vector<LoggedCall> m_log;
     std::uint32_t m_bufferFrames = 512;
 
     // Scratch buffers for rendering, sized once per cycle length.

@@ -1,0 +1,146 @@
+#include "audio/tap_engine.h"
+
+#include "audio/ca.h"
+
+#include <algorithm>
+
+namespace sonaric {
+
+namespace {
+    bool sameSet(std::vector<AudioObjectID> a, std::vector<AudioObjectID> b)
+    {
+        std::sort(a.begin(), a.end());
+        a.erase(std::unique(a.begin(), a.end()), a.end());
+        std::sort(b.begin(), b.end());
+        b.erase(std::unique(b.begin(), b.end()), b.end());
+        return a == b;
+    }
+} // namespace
+
+TapEngine::TapEngine(AudioHardware& hw)
+    : m_hw(hw)
+{
+}
+
+TapEngine::~TapEngine() { stopAll(); }
+
+void TapEngine::setOnError(ErrorHandler handler)
+{
+    m_queue.async([this, handler = std::move(handler)]() mutable { m_onError = std::move(handler); });
+}
+
+void TapEngine::apply(const QString& appID, std::vector<AudioObjectID> processObjects, float gain,
+    std::optional<QString> outputUID)
+{
+    m_queue.async([this, appID, processObjects = std::move(processObjects), gain, outputUID = std::move(outputUID)] {
+        if (m_outputDevice == 0)
+            m_outputDevice = CA::defaultOutputDevice(m_hw);
+
+        if (gain == 1.0f && !outputUID) {
+            // Unity on the default device needs no processing: the application plays untouched.
+            if (auto node = m_taps.extract(appID))
+                node.mapped()->stop();
+            return;
+        }
+
+        const AudioObjectID target = targetDevice(outputUID);
+        if (auto it = m_taps.find(appID); it != m_taps.end() && sameSet(it->second->processObjects(), processObjects)) {
+            AppTap& tap = *it->second;
+            tap.state().targetGain.store(gain, std::memory_order_relaxed);
+            tap.setRouteUID(outputUID);
+            if (tap.device() != target)
+                restart(tap, target);
+            return;
+        }
+
+        if (auto node = m_taps.extract(appID))
+            node.mapped()->stop();
+        auto tap = std::make_unique<AppTap>(m_hw, appID, processObjects, gain);
+        tap->setRouteUID(outputUID);
+        try {
+            tap->start(target);
+            m_taps.emplace(appID, std::move(tap));
+        } catch (const CAError& error) {
+            qCCritical(lcTapEngine, "%s", qUtf8Printable(error.description()));
+            report(appID, error);
+        }
+    });
+}
+
+void TapEngine::remove(const QString& appID)
+{
+    m_queue.async([this, appID] {
+        if (auto node = m_taps.extract(appID))
+            node.mapped()->stop();
+    });
+}
+
+void TapEngine::stopAll()
+{
+    m_queue.sync([this] {
+        for (auto& [appID, tap] : m_taps)
+            tap->stop();
+        m_taps.clear();
+    });
+}
+
+void TapEngine::outputDeviceChanged()
+{
+    m_queue.async([this] {
+        m_outputDevice = CA::defaultOutputDevice(m_hw);
+        retarget();
+    });
+}
+
+void TapEngine::devicesChanged()
+{
+    m_queue.async([this] { retarget(); });
+}
+
+std::map<QString, TapEngine::TapInfo> TapEngine::taps()
+{
+    std::map<QString, TapInfo> info;
+    m_queue.sync([&] {
+        for (auto& [appID, tap] : m_taps)
+            info[appID] = { tap->processObjects(), tap->routeUID(), tap->device(),
+                tap->state().targetGain.load(std::memory_order_relaxed) };
+    });
+    return info;
+}
+
+AudioObjectID TapEngine::targetDevice(const std::optional<QString>& routeUID)
+{
+    if (routeUID) {
+        if (auto device = CA::device(m_hw, *routeUID))
+            return *device;
+    }
+    return m_outputDevice;
+}
+
+void TapEngine::restart(AppTap& tap, AudioObjectID device)
+{
+    try {
+        tap.start(device);
+    } catch (const CAError& error) {
+        // The torn-down tap stays: the next apply or device change finds its device off target and retries.
+        qCCritical(lcTapEngine, "reroute %s: %s", qUtf8Printable(tap.appID()), qUtf8Printable(error.description()));
+        report(tap.appID(), error);
+    }
+}
+
+void TapEngine::retarget()
+{
+    for (auto& [appID, tap] : m_taps) {
+        const AudioObjectID target = targetDevice(tap->routeUID());
+        if (tap->device() != target)
+            restart(*tap, target);
+    }
+}
+
+void TapEngine::report(const QString& appID, const CAError& error)
+{
+    if (m_onError)
+        m_onError(appID + QStringLiteral(": ") + error.description());
+}
+
+} // namespace sonaric
