@@ -32,6 +32,7 @@ void TapEngine::setOnError(ErrorHandler handler)
 void TapEngine::apply(const QString& appID, std::vector<AudioObjectID> processObjects, float gain,
     std::optional<QString> outputUID)
 {
+    m_requests.fetch_add(1, std::memory_order_relaxed);
     m_queue.async([this, appID, processObjects = std::move(processObjects), gain, outputUID = std::move(outputUID)] {
         if (m_outputDevice == 0)
             m_outputDevice = CA::defaultOutputDevice(m_hw);
@@ -69,6 +70,7 @@ void TapEngine::apply(const QString& appID, std::vector<AudioObjectID> processOb
 
 void TapEngine::remove(const QString& appID)
 {
+    m_requests.fetch_add(1, std::memory_order_relaxed);
     m_queue.async([this, appID] {
         if (auto node = m_taps.extract(appID))
             node.mapped()->stop();

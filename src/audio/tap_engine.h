@@ -50,6 +50,8 @@ public:
     };
     /// Waits for the queued work, then describes every tap held.
     std::map<QString, TapInfo> taps();
+    /// How many apply and remove requests were made so far (diagnostics: a caller that sends no needless work).
+    int requestCount() const { return m_requests.load(std::memory_order_relaxed); }
 
 private:
     AudioObjectID targetDevice(const std::optional<QString>& routeUID);
@@ -61,6 +63,7 @@ private:
     std::map<QString, std::unique_ptr<AppTap>> m_taps;
     AudioObjectID m_outputDevice = 0;
     ErrorHandler m_onError;
+    std::atomic<int> m_requests { 0 };
     // Last member: destroyed first, so that queued work finishes while the taps still exist.
     SerialQueue m_queue { "Velorith.TapEngine" };
 };

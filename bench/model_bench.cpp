@@ -1,0 +1,102 @@
+// A mixer refresh in which nothing changed, against the discovery it starts with, in the same run.
+// 200 applications over 500 process objects, a quarter of them with saved levels (and so with taps).
+
+#include "audio/process_discovery.h"
+#include "model/mixer_model.h"
+#include "platform/audio/sim/simulated_audio_hardware.h"
+#include "platform/main_queue.h"
+#include "platform/scripting/sim/simulated_scripting.h"
+#include "platform/workspace/sim/simulated_workspace.h"
+
+#include <QCoreApplication>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <benchmark/benchmark.h>
+
+using namespace sonaric;
+
+namespace {
+
+Scene scene()
+{
+    Scene s;
+    SceneDevice speakers;
+    speakers.uid = QStringLiteral("spk");
+    speakers.name = QStringLiteral("Speakers");
+    speakers.isDefaultOutput = true;
+    s.devices.push_back(speakers);
+    for (int a = 0; a < 200; ++a)
+        s.applications.push_back({ 1000 + a, QStringLiteral("com.example.app%1").arg(a), QStringLiteral("App %1").arg(a),
+            ActivationPolicy::regular });
+    for (int p = 0; p < 500; ++p) {
+        SceneProcess process;
+        const int app = p % 200;
+        process.pid = p < 200 ? 1000 + app : 5000 + p;
+        process.bundleID = p < 200 ? QStringLiteral("com.example.app%1").arg(app) : QStringLiteral("com.example.app%1.helper").arg(app);
+        process.responsiblePid = 1000 + app;
+        process.playing = p % 2 == 0;
+        s.processes.push_back(process);
+    }
+    return s;
+}
+
+struct Fixture {
+    Scene description = scene();
+    SimulatedAudioHardware hw { description };
+    SimulatedWorkspace workspace { description };
+    SimulatedScripting scripting;
+    MainQueue mainQueue;
+    QTemporaryDir dir;
+    QSettings settings { dir.filePath(QStringLiteral("bench.conf")), QSettings::IniFormat };
+    std::unique_ptr<MixerModel> model;
+
+    Fixture()
+    {
+        QVariantMap levels;
+        for (int a = 0; a < 200; a += 4)
+            levels.insert(QStringLiteral("com.example.app%1").arg(a), 0.5f);
+        settings.setValue(QStringLiteral("volumes"), levels);
+        model = std::make_unique<MixerModel>(hw, workspace, scripting, settings, mainQueue);
+        model->engine().taps();
+    }
+};
+
+Fixture& fixture()
+{
+    static Fixture f;
+    return f;
+}
+
+void BM_Discovery(benchmark::State& state)
+{
+    auto& f = fixture();
+    for (auto _ : state) {
+        auto apps = ProcessDiscovery::apps(f.hw, f.workspace);
+        benchmark::DoNotOptimize(apps.data());
+    }
+}
+
+void BM_RefreshUnchanged(benchmark::State& state)
+{
+    auto& f = fixture();
+    const int before = f.model->engine().requestCount();
+    for (auto _ : state)
+        f.model->refresh();
+    if (f.model->engine().requestCount() != before)
+        state.SkipWithError("an unchanged refresh sent work to the engine");
+    state.counters["apps"] = double(f.model->apps().size());
+}
+
+} // namespace
+
+BENCHMARK(BM_Discovery)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_RefreshUnchanged)->Unit(benchmark::kMicrosecond);
+
+int main(int argc, char** argv)
+{
+    QCoreApplication application(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,117 @@
+#pragma once
+
+#include "audio/audio_app.h"
+#include "audio/output_device.h"
+#include "audio/tap_engine.h"
+#include "model/output_route.h"
+#include "native/native_volume_session.h"
+
+#include <QHash>
+#include <QObject>
+#include <QPointer>
+#include <QSet>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class QSettings;
+
+namespace sonaric {
+
+class AudioHardware;
+class DispatchQueue;
+class Scripting;
+class Workspace;
+
+/// The one model of the mixer: the applications that play, their levels, mutes and routes, the boost limit,
+/// the output devices and the last engine failure. Lives on the main thread; every change it makes to what the
+/// applications sound like goes to the tap engine, and every user setting is written through to the settings.
+///
+/// Published values notify only when they really change; the unpublished dictionaries (`volumes`, `muted`,
+/// `routes`) are announced by `changed()`.
+class MixerModel : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QString lastError READ lastError NOTIFY lastErrorChanged)
+    Q_PROPERTY(float maxVolume READ maxVolume NOTIFY maxVolumeChanged)
+    Q_PROPERTY(QString defaultOutputName READ defaultOutputName NOTIFY defaultOutputNameChanged)
+    Q_PROPERTY(bool hasNativeConnection READ hasNativeConnection NOTIFY changed)
+
+public:
+    /// The boost limits the user can choose, in order.
+    static const std::vector<float>& maxVolumeOptions();
+    /// Replaces the controller a session would make for its source (tests inject fakes); empty: the session's own.
+    using ControllerFactory = std::function<std::unique_ptr<NativeVolumeControlling>(NativeVolumeSource)>;
+
+    /// Builds the sessions and the engine, restores the settings, installs the hardware listeners (delivered on
+    /// `mainQueue`), reads the devices and refreshes once: saved levels have their taps requested on return.
+    MixerModel(AudioHardware& hw, const Workspace& workspace, Scripting& scripting, QSettings& settings,
+        DispatchQueue& mainQueue, ControllerFactory controllers = {}, QObject* parent = nullptr);
+    ~MixerModel() override;
+
+    const std::vector<AudioApp>& apps() const { return m_apps; }
+    QString lastError() const { return m_lastError.value_or(QString()); }
+    float maxVolume() const { return m_maxVolume; }
+    const std::vector<OutputDevice>& outputDevices() const { return m_outputDevices; }
+    QString defaultOutputName() const { return m_defaultOutputName; }
+    const QHash<QString, float>& volumes() const { return m_volumes; }
+    const QSet<QString>& muted() const { return m_muted; }
+    const QHash<QString, OutputRoute>& routes() const { return m_routes; }
+    const std::vector<NativeVolumeSession*>& nativeSessions() const { return m_sessions; }
+    TapEngine& engine() { return m_engine; }
+
+    /// Re-reads the applications, reconciles their taps and re-reads every connected session.
+    Q_INVOKABLE void refresh();
+    /// The popover opens (refresh now and every 1.5 s) or closes (stop refreshing on a timer).
+    Q_INVOKABLE void popoverVisible(bool visible);
+
+    void setVolume(float value, const AudioApp& app);
+    void toggleMute(const AudioApp& app);
+    Q_INVOKABLE void setMaxVolume(float value);
+    void setRoute(const std::optional<OutputDevice>& device, const QString& appID);
+    /// The session that could take over this application's volume, while it is not connected.
+    NativeVolumeSession* connector(const AudioApp& app) const;
+    bool hasNativeConnection() const;
+
+signals:
+    void appsChanged();
+    void lastErrorChanged();
+    void maxVolumeChanged();
+    void outputDevicesChanged();
+    void defaultOutputNameChanged();
+    /// The levels, mutes or routes changed.
+    void changed();
+
+private:
+    void installListeners(DispatchQueue& mainQueue);
+    void refreshOutputDevices();
+    bool hasNativeControl(const QString& appID) const;
+    float effectiveGain(const QString& appID) const;
+    std::optional<QString> outputUID(const QString& appID) const;
+    void push(const AudioApp& app);
+    void persist();
+    void connectionChanged(const QString& bundleID);
+
+    AudioHardware& m_hw;
+    const Workspace& m_workspace;
+    QSettings& m_settings;
+
+    std::vector<AudioApp> m_apps;
+    std::optional<QString> m_lastError;
+    std::vector<NativeVolumeSession*> m_sessions; // children of the model
+    float m_maxVolume = 2.5f;
+    std::vector<OutputDevice> m_outputDevices;
+    QString m_defaultOutputName;
+    QHash<QString, float> m_volumes;
+    QSet<QString> m_muted;
+    QHash<QString, OutputRoute> m_routes;
+    QHash<QString, AudioApp> m_discovered;
+    QHash<QString, std::vector<AudioObjectID>> m_appliedObjects;
+    QPointer<QTimer> m_pollTimer;
+    bool m_listenersInstalled = false;
+    TapEngine m_engine;
+};
+
+} // namespace sonaric

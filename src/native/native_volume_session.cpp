@@ -1,0 +1,240 @@
+#include "native/native_volume_session.h"
+
+#include "native/app_volume.h"
+#include "native/browser_media_volume.h"
+
+#include <QTimer>
+
+namespace sonaric {
+
+namespace {
+    std::unique_ptr<NativeVolumeControlling> controllerFor(NativeVolumeSource source, Scripting& scripting,
+        const Workspace& workspace)
+    {
+        if (source.isBrowser())
+            return std::make_unique<BrowserMediaVolume>(source, scripting, workspace);
+        return std::make_unique<AppVolume>(source, scripting);
+    }
+} // namespace
+
+NativeVolumeSession::NativeVolumeSession(NativeVolumeSource source, Scripting& scripting, const Workspace& workspace,
+    std::unique_ptr<NativeVolumeControlling> controller, QObject* parent)
+    : QObject(parent)
+    , m_source(source)
+    , m_controller(controller ? std::move(controller) : controllerFor(source, scripting, workspace))
+{
+}
+
+NativeVolumeSession::~NativeVolumeSession() { cancelTask(); }
+
+std::optional<NativeVolumeState> NativeVolumeSession::state() const
+{
+    if (auto it = m_desired.find(QString()); it != m_desired.end())
+        return *it;
+    return m_connection ? m_connection->state : std::nullopt;
+}
+
+void NativeVolumeSession::connect(std::function<void()> onFailure)
+{
+    if (m_busy)
+        return;
+    cancelTask();
+    const quint64 revision = ++m_revision;
+    setBusy(true);
+    setError(std::nullopt, {});
+    m_controller->connect(startTask(),
+        onMainThread([this, revision, onFailure = std::move(onFailure)](const NativeVolumeResult& result) {
+            if (m_revision != revision)
+                return; // a newer operation owns the session's state
+            if (result.isSuccess()) {
+                setConnection(result.connection());
+                setDesired({});
+                if (onConnectionChange)
+                    onConnectionChange(true);
+            } else if (result.isFailure()) {
+                fail(result.error());
+                if (onFailure)
+                    onFailure();
+            }
+            if (m_revision == revision) {
+                setBusy(false);
+                dropTask();
+            }
+        }));
+}
+
+void NativeVolumeSession::disconnect()
+{
+    if (m_busy)
+        return;
+    cancelTask();
+    ++m_revision;
+    setBusy(true);
+    startTask();
+    m_controller->finishPendingOperations([self = QPointer(this)] {
+        QMetaObject::invokeMethod(
+            self.data(),
+            [self] {
+                if (!self)
+                    return;
+                self->setConnection(std::nullopt);
+                self->setDesired({});
+                self->setError(std::nullopt, {});
+                self->setBusy(false);
+                self->dropTask();
+                if (self->onConnectionChange)
+                    self->onConnectionChange(false);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void NativeVolumeSession::refresh()
+{
+    if (!m_connection || m_task || m_error)
+        return;
+    const quint64 revision = m_revision;
+    m_controller->read(*m_connection, startTask(), onMainThread([this, revision](const NativeVolumeResult& result) {
+        if (m_revision != revision || result.isCancelled())
+            return;
+        if (result.isSuccess())
+            setConnection(result.connection());
+        else
+            fail(result.error());
+        dropTask();
+    }));
+}
+
+void NativeVolumeSession::setVolume(float volume, const std::optional<NativeVolumeTab>& tab)
+{
+    if (tab) {
+        auto pending = m_desired.find(tab->id);
+        update({ volume, pending != m_desired.end() ? pending->muted : tab->state.muted }, tab->id);
+        return;
+    }
+    const auto current = state();
+    if (!current)
+        return;
+    update({ volume, current->muted }, QString());
+}
+
+void NativeVolumeSession::toggleMute(const std::optional<NativeVolumeTab>& tab)
+{
+    if (tab) {
+        auto pending = m_desired.find(tab->id);
+        const NativeVolumeState current = pending != m_desired.end() ? *pending : tab->state;
+        update({ current.volume, !current.muted }, tab->id);
+        return;
+    }
+    const auto current = state();
+    if (!current)
+        return;
+    update({ current->volume, !current->muted }, QString());
+}
+
+void NativeVolumeSession::update(const NativeVolumeState& state, const QString& key)
+{
+    if (!m_connection || m_busy || m_error)
+        return;
+    NativeVolumeChanges desired = m_desired;
+    desired.insert(key, state);
+    setDesired(desired);
+    const NativeVolumeConnection current = *m_connection;
+    cancelTask();
+    const quint64 revision = ++m_revision;
+    const CancellationToken cancellation = startTask();
+
+    auto* delay = new QTimer(this);
+    delay->setSingleShot(true);
+    delay->setTimerType(Qt::PreciseTimer);
+    m_task->delay = delay;
+    QObject::connect(delay, &QTimer::timeout, this, [this, delay, desired, current, cancellation, revision] {
+        delay->deleteLater();
+        if (cancellation.isCancelled())
+            return;
+        m_controller->set(desired, current, cancellation, onMainThread([this, revision](const NativeVolumeResult& result) {
+            if (m_revision != revision || result.isCancelled())
+                return;
+            setDesired({});
+            if (result.isSuccess())
+                setConnection(result.connection());
+            else
+                fail(result.error());
+            dropTask();
+        }));
+    });
+    delay->start(debounceMilliseconds);
+}
+
+CancellationToken NativeVolumeSession::startTask()
+{
+    m_task = Task {};
+    return m_task->cancellation;
+}
+
+void NativeVolumeSession::cancelTask()
+{
+    if (!m_task)
+        return;
+    m_task->cancellation.cancel();
+    if (m_task->delay) {
+        m_task->delay->stop();
+        m_task->delay->deleteLater();
+    }
+    m_task.reset();
+}
+
+NativeVolumeControlling::Completion NativeVolumeSession::onMainThread(
+    std::function<void(const NativeVolumeResult&)> handle)
+{
+    return [self = QPointer(this), handle = std::move(handle)](const NativeVolumeResult& result) {
+        QMetaObject::invokeMethod(
+            self.data(),
+            [self, handle, result] {
+                if (self)
+                    handle(result);
+            },
+            Qt::QueuedConnection);
+    };
+}
+
+void NativeVolumeSession::fail(const NativeVolumeError& error) { setError(error.message, error.steps); }
+
+void NativeVolumeSession::setConnection(std::optional<NativeVolumeConnection> connection)
+{
+    // A connection read again with the same volumes notifies nobody.
+    if (m_connection == connection)
+        return;
+    m_connection = std::move(connection);
+    emit connectionChanged();
+}
+
+void NativeVolumeSession::setBusy(bool busy)
+{
+    if (m_busy == busy)
+        return;
+    m_busy = busy;
+    emit busyChanged();
+}
+
+void NativeVolumeSession::setError(std::optional<QString> error, QStringList steps)
+{
+    if (m_error != error) {
+        m_error = std::move(error);
+        emit errorChanged();
+    }
+    if (m_errorSteps != steps) {
+        m_errorSteps = std::move(steps);
+        emit errorStepsChanged();
+    }
+}
+
+void NativeVolumeSession::setDesired(NativeVolumeChanges desired)
+{
+    if (m_desired == desired)
+        return;
+    m_desired = std::move(desired);
+    emit desiredChanged();
+}
+
+} // namespace sonaric

@@ -1,0 +1,101 @@
+#pragma once
+
+#include "native/cancellation_token.h"
+#include "native/native_volume_controlling.h"
+#include "native/native_volume_records.h"
+#include "native/native_volume_source.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QTimer;
+
+namespace sonaric {
+
+class Scripting;
+class Workspace;
+
+/// The main-thread face of one native connector: connects and disconnects its controller, re-reads its
+/// volumes, and sends volume changes after a 120 ms pause, all in at most one task at a time. A revision
+/// counter drops results that a newer request has made stale.
+class NativeVolumeSession : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(bool connected READ isConnected NOTIFY connectionChanged)
+    Q_PROPERTY(bool busy READ busy NOTIFY busyChanged)
+    Q_PROPERTY(QString error READ error NOTIFY errorChanged)
+    Q_PROPERTY(QStringList errorSteps READ errorSteps NOTIFY errorStepsChanged)
+
+public:
+    /// How long volume changes wait for further changes before they are sent.
+    static constexpr int debounceMilliseconds = 120;
+
+    /// Without a controller, the session makes the one its source needs: app volume scripting for an
+    /// application, the page media script for a browser.
+    NativeVolumeSession(NativeVolumeSource source, Scripting& scripting, const Workspace& workspace,
+        std::unique_ptr<NativeVolumeControlling> controller = nullptr, QObject* parent = nullptr);
+    ~NativeVolumeSession() override;
+
+    NativeVolumeSource source() const { return m_source; }
+    const std::optional<NativeVolumeConnection>& connection() const { return m_connection; }
+    bool isConnected() const { return m_connection.has_value(); }
+    bool busy() const { return m_busy; }
+    QString error() const { return m_error.value_or(QString()); }
+    bool hasError() const { return m_error.has_value(); }
+    QStringList errorSteps() const { return m_errorSteps; }
+    const NativeVolumeChanges& desired() const { return m_desired; }
+    /// The application's own volume as shown: a pending change first, else the last one read.
+    std::optional<NativeVolumeState> state() const;
+
+    /// Called with true after a successful connect and with false after a disconnect.
+    std::function<void(bool connected)> onConnectionChange;
+
+    void connect(std::function<void()> onFailure = {});
+    void disconnect();
+    void refresh();
+    void setVolume(float volume, const std::optional<NativeVolumeTab>& tab = std::nullopt);
+    void toggleMute(const std::optional<NativeVolumeTab>& tab = std::nullopt);
+    /// Records `state` under `key` ("" = the application, else a tab key) and sends every pending change once
+    /// no further change has come for the debounce interval.
+    void update(const NativeVolumeState& state, const QString& key);
+
+signals:
+    void connectionChanged();
+    void busyChanged();
+    void errorChanged();
+    void errorStepsChanged();
+    void desiredChanged();
+
+private:
+    struct Task {
+        CancellationToken cancellation;
+        QPointer<QTimer> delay;
+    };
+
+    CancellationToken startTask();
+    void cancelTask();
+    void dropTask() { m_task.reset(); }
+    /// Runs `handle` on the main thread with the result, if the session still exists.
+    NativeVolumeControlling::Completion onMainThread(std::function<void(const NativeVolumeResult&)> handle);
+    void fail(const NativeVolumeError& error);
+    void setConnection(std::optional<NativeVolumeConnection> connection);
+    void setBusy(bool busy);
+    void setError(std::optional<QString> error, QStringList steps);
+    void setDesired(NativeVolumeChanges desired);
+
+    const NativeVolumeSource m_source;
+    std::unique_ptr<NativeVolumeControlling> m_controller;
+    std::optional<NativeVolumeConnection> m_connection;
+    bool m_busy = false;
+    std::optional<QString> m_error;
+    QStringList m_errorSteps;
+    NativeVolumeChanges m_desired;
+    std::optional<Task> m_task;
+    quint64 m_revision = 0;
+};
+
+} // namespace sonaric

@@ -1,0 +1,234 @@
+#include "model/model_fixture.h"
+
+#include <QSignalSpy>
+#include <gtest/gtest.h>
+
+using namespace sonaric;
+using namespace sonaric::test;
+
+TEST(MixerModel, ListsPlayingApplicationsAndTheirDevices)
+{
+    ModelFixture f;
+    MixerModel& model = f.start();
+    ASSERT_EQ(model.apps().size(), 2u) << "the quiet application is discovered but not listed";
+    EXPECT_EQ(model.apps()[0].id, kPlayer);
+    EXPECT_EQ(model.apps()[1].id, kSpotify);
+    ASSERT_EQ(model.outputDevices().size(), 2u);
+    EXPECT_EQ(model.defaultOutputName(), "Speakers");
+    EXPECT_EQ(model.maxVolume(), 2.5f);
+}
+
+TEST(MixerModel, ASliderChangeIsHeardAtTheNewLevel)
+{
+    ModelFixture f;
+    MixerModel& model = f.start();
+    EXPECT_NEAR(f.listen()["spk"], kPlayerAmplitude, 1e-3);
+    model.setVolume(0.5f, f.app(kPlayer));
+    EXPECT_NEAR(f.listen()["spk"], 0.5f * kPlayerAmplitude, 1e-3);
+    model.setVolume(2.0f, f.app(kPlayer));
+    EXPECT_NEAR(f.listen()["spk"], 0.99f, 1e-3) << "a 0.5 sine boosted 2x peaks at the limiter's ceiling";
+    model.setVolume(1.02f, f.app(kPlayer));
+    EXPECT_NEAR(f.listen()["spk"], kPlayerAmplitude, 1e-3);
+    EXPECT_TRUE(model.engine().taps().empty()) << "100 % needs no tap";
+}
+
+TEST(MixerModel, LevelsClampAndSnapToUnity)
+{
+    ModelFixture f;
+    MixerModel& model = f.start();
+    const AudioApp player = f.app(kPlayer);
+    const std::pair<float, std::optional<float>> cases[] = { { 1.03f, std::nullopt }, { 0.97f, std::nullopt },
+        { 1.05f, 1.05f }, { 0.95f, 0.95f }, { -0.3f, 0.0f }, { 9.0f, 2.5f }, { 0.0f, 0.0f } };
+    for (const auto& [value, stored] : cases) {
+        model.setVolume(value, player);
+        if (stored)
+            EXPECT_EQ(model.volumes().value(kPlayer, -1), *stored) << value;
+        else
+            EXPECT_FALSE(model.volumes().contains(kPlayer)) << value;
+    }
+    model.setVolume(0.6f, player);
+    model.setVolume(std::nanf(""), player);
+    EXPECT_EQ(model.volumes().value(kPlayer), 0.6f) << "a level that is not a number is refused";
+}
+
+TEST(MixerModel, MuteIsSilentAndUnmuteRestoresTheSavedLevel)
+{
+    ModelFixture f;
+    MixerModel& model = f.start();
+    model.setVolume(0.5f, f.app(kPlayer));
+    model.toggleMute(f.app(kPlayer));
+    EXPECT_EQ(f.listen()["spk"], 0.0f);
+    model.setVolume(0.25f, f.app(kPlayer)); // moving a muted slider keeps it silent
+    EXPECT_EQ(f.listen()["spk"], 0.0f);
+    model.toggleMute(f.app(kPlayer));
+    EXPECT_NEAR(f.listen()["spk"], 0.25f * kPlayerAmplitude, 1e-3);
+    EXPECT_EQ(model.volumes().value(kPlayer), 0.25f);
+}
+
+TEST(MixerModel, ASavedLevelAppliesBeforeConstructionReturns)
+{
+    ModelFixture f;
+    {
+        QSettings settings(f.settingsPath(), QSettings::IniFormat);
+        settings.setValue("volumes", QVariantMap { { kQuiet, 0.5f }, { kPlayer, 0.3f } });
+    }
+    MixerModel& model = f.start();
+    EXPECT_EQ(model.engine().requestCount(), 2) << "both discovered applications were sent to the engine at once";
+    const auto taps = model.engine().taps();
+    ASSERT_EQ(taps.size(), 2u) << "an application discovered without playing gets its tap too";
+    EXPECT_EQ(taps.at(kQuiet).targetGain, 0.5f);
+    EXPECT_NEAR(f.listen()["spk"], 0.3f * kPlayerAmplitude, 1e-3);
+}
+
+TEST(MixerModel, UnchangedApplicationsCauseNoEngineTraffic)
+{
+    ModelFixture f;
+    MixerModel& model = f.start();
+    model.setVolume(0.5f, f.app(kPlayer));
+    const int before = model.engine().requestCount();
+    QSignalSpy appsChanged(&model, &MixerModel::appsChanged);
+    for (int i = 0; i < 5; ++i)
+        model.refresh();
+    EXPECT_EQ(model.engine().requestCount(), before);
+    EXPECT_EQ(appsChanged.count(), 0);
+
+    // A further process of the application changes its objects: pushed once more.
+    SceneProcess helper = process(101, QStringLiteral("com.example.player.helper"), false);
+    f.hw.addProcess(helper);
+    f.settle();
+    EXPECT_EQ(model.engine().requestCount(), before + 1);
+    EXPECT_EQ(model.engine().taps().at(kPlayer).processObjects.size(), 2u);
+}
+
+TEST(MixerModel, AnApplicationThatVanishesLosesItsTapButKeepsItsSettings)
+{
+    ModelFixture f;
+    MixerModel& model = f.start();
+    model.setVolume(0.5f, f.app(kPlayer));
+    ASSERT_EQ(model.engine().taps().size(), 1u);
+    f.hw.setProcessPlaying(f.hw.processObjects()[0], false);
+    model.refresh();
+    EXPECT_EQ(model.apps().size(), 1u) << "no longer listed";
+    EXPECT_EQ(model.engine().taps().size(), 1u) << "still discovered: keeps its tap";
+
+    f.hw.removeProcess(f.hw.processObjects()[0]);
+    f.settle();
+    EXPECT_TRUE(model.engine().taps().empty());
+    EXPECT_TRUE(f.hw.inventory().empty());
+    EXPECT_EQ(model.volumes().value(kPlayer), 0.5f);
+}
+
+TEST(MixerModel, ARouteWaitsForItsApplication)
+{
+    ModelFixture f;
+    MixerModel& model = f.start();
+    const OutputDevice phones = model.outputDevices()[1];
+    const QString later = QStringLiteral("com.example.later");
+    model.setRoute(phones, later);
+    EXPECT_TRUE(model.engine().taps().empty());
+
+    f.workspace.launch(application(700, later, QStringLiteral("Later")));
+    auto p = process(700, later, true);
+    p.signal = { SceneSignal::Kind::sine, 0.2f, 300.0 };
+    f.hw.addProcess(p);
+    f.settle();
+    const auto peaks = f.listen();
+    EXPECT_NEAR(peaks.at("phones"), 0.2f, 1e-3) << "routed at unity";
+    EXPECT_NEAR(peaks.at("spk"), kPlayerAmplitude, 1e-3) << "the speakers keep only the player";
+
+    model.setRoute(std::nullopt, later);
+    EXPECT_TRUE(model.engine().taps().empty());
+    EXPECT_NEAR(f.listen()["spk"], kPlayerAmplitude + 0.2f, 2e-3);
+}
+
+TEST(MixerModel, LoweringTheBoostLimitLowersLevelsAndReappliesTaps)
+{
+    ModelFixture f;
+    MixerModel& model = f.start();
+    QSignalSpy limit(&model, &MixerModel::maxVolumeChanged);
+    model.setVolume(2.3f, f.app(kPlayer));
+    model.setVolume(2.4f, f.app(kSpotify));
+    model.toggleMute(f.app(kSpotify));
+    model.setMaxVolume(1.5f);
+    model.setMaxVolume(2.5f);
+    EXPECT_EQ(limit.count(), 0) << "an invalid or unchanged limit is ignored";
+
+    model.setMaxVolume(2.0f);
+    EXPECT_EQ(limit.count(), 1);
+    EXPECT_EQ(model.volumes().value(kPlayer), 2.0f);
+    const auto taps = model.engine().taps();
+    EXPECT_EQ(taps.at(kPlayer).targetGain, 2.0f);
+    EXPECT_EQ(taps.at(kSpotify).targetGain, 0.0f) << "mute still wins";
+    EXPECT_EQ(f.openSettings()->value("maxVolume").toFloat(), 2.0f);
+
+    model.setMaxVolume(2.5f);
+    EXPECT_EQ(model.volumes().value(kPlayer), 2.0f) << "raising the limit changes no level";
+}
+
+TEST(MixerModel, ANativeConnectionTakesOverAndGivesBack)
+{
+    ModelFixture f;
+    MixerModel& model = f.start();
+    model.setVolume(0.4f, f.app(kSpotify));
+    ASSERT_EQ(model.engine().taps().size(), 1u);
+    NativeVolumeSession* session = model.connector(f.app(kSpotify));
+    ASSERT_NE(session, nullptr);
+    EXPECT_EQ(model.connector(f.app(kPlayer)), nullptr) << "no connector for the player";
+
+    f.spotifyController->answers.push_back(appConnection(0.7f));
+    session->connect();
+    ASSERT_TRUE(waitUntil([&] { return session->isConnected(); }));
+    EXPECT_TRUE(model.hasNativeConnection());
+    EXPECT_TRUE(model.engine().taps().empty()) << "gain 1 under native control: no tap";
+    EXPECT_EQ(model.apps().size(), 1u) << "the row gives way to the native row";
+    EXPECT_EQ(model.connector(f.app(kPlayer)), nullptr);
+    EXPECT_EQ(model.volumes().value(kSpotify), 0.4f) << "the saved level is kept, not cleared";
+
+    session->disconnect();
+    ASSERT_TRUE(waitUntil([&] { return !session->isConnected(); }));
+    EXPECT_EQ(model.engine().taps().at(kSpotify).targetGain, 0.4f);
+    EXPECT_EQ(model.apps().size(), 2u);
+}
+
+TEST(MixerModel, EngineFailuresBecomeTheLastError)
+{
+    ModelFixture f;
+    MixerModel& model = f.start();
+    f.hw.failNext(SimCall::createAggregateDevice, -50);
+    model.setVolume(0.5f, f.app(kPlayer));
+    ASSERT_TRUE(waitUntil([&] { return !model.lastError().isEmpty(); }));
+    EXPECT_EQ(model.lastError(), "com.example.player: AudioHardwareCreateAggregateDevice failed (OSStatus -50)");
+}
+
+TEST(MixerModel, TheDefaultDeviceNameFollowsTheHardware)
+{
+    ModelFixture f;
+    MixerModel& model = f.start();
+    QSignalSpy name(&model, &MixerModel::defaultOutputNameChanged);
+    f.hw.setDefaultOutputDevice("phones");
+    f.settle();
+    EXPECT_EQ(model.defaultOutputName(), "Headphones");
+    f.hw.setDeviceName("phones", std::nullopt);
+    f.hw.removeDevice("spk");
+    f.settle();
+    EXPECT_EQ(model.defaultOutputName(), "phones") << "a device without a name is listed under its UID";
+    f.hw.failNext(SimCall::getPropertyData, kAudioHardwareUnspecifiedError, -1, kAudioHardwarePropertyDefaultOutputDevice);
+    f.hw.addDevice(outputDevice("usb", QStringLiteral("USB"), kAudioDeviceTransportTypeUSB));
+    f.settle();
+    EXPECT_EQ(model.defaultOutputName(), "") << "an unreadable default device has no name";
+    EXPECT_EQ(name.count(), 3);
+}
+
+TEST(MixerModel, WhileThePopoverIsOpenNewPlayersShowUpWithinATick)
+{
+    ModelFixture f;
+    MixerModel& model = f.start();
+    model.popoverVisible(true);
+    // Starting to play changes no process list, so only the poll notices it.
+    f.hw.setProcessPlaying(f.hw.processObjects()[1], true);
+    ASSERT_TRUE(waitUntil([&] { return model.apps().size() == 3; }, 2500));
+    model.popoverVisible(false);
+    f.hw.setProcessPlaying(f.hw.processObjects()[1], false);
+    spin(1800);
+    EXPECT_EQ(model.apps().size(), 3u) << "no refresh on a timer once the popover closed";
+}

@@ -1,0 +1,115 @@
+#include "model/mixer_settings.h"
+#include "model/model_fixture.h"
+
+#include <QFile>
+#include <gtest/gtest.h>
+
+using namespace sonaric;
+using namespace sonaric::test;
+
+namespace {
+
+void write(ModelFixture& f, const QVariantMap& values)
+{
+    auto settings = f.openSettings();
+    for (auto it = values.begin(); it != values.end(); ++it)
+        settings->setValue(it.key(), it.value());
+}
+
+} // namespace
+
+TEST(MixerSettings, AFreshInstallationStartsFromTheDefaults)
+{
+    ModelFixture f;
+    MixerModel& model = f.start();
+    EXPECT_EQ(model.maxVolume(), 2.5f);
+    EXPECT_TRUE(model.volumes().isEmpty());
+    EXPECT_TRUE(model.muted().isEmpty());
+    EXPECT_TRUE(model.routes().isEmpty());
+    EXPECT_FALSE(QFile::exists(f.settingsPath())) << "reading writes nothing";
+}
+
+TEST(MixerSettings, OnlyAKnownBoostLimitIsRestored)
+{
+    for (const auto& [stored, restored] : { std::pair { 1.5f, 2.5f }, { 3.0f, 2.5f }, { 2.0f, 2.0f }, { 2.5f, 2.5f } }) {
+        ModelFixture f;
+        write(f, { { "maxVolume", stored } });
+        EXPECT_EQ(f.start().maxVolume(), restored) << stored;
+    }
+    ModelFixture f;
+    write(f, { { "maxVolume", QStringLiteral("lots") } });
+    EXPECT_EQ(f.start().maxVolume(), 2.5f);
+}
+
+TEST(MixerSettings, OneUnreadableLevelRestoresNoLevels)
+{
+    for (const QVariant& bad : { QVariant(QStringLiteral("loud")), QVariant(QVariantList { 1 }), QVariant(std::nanf("")) }) {
+        ModelFixture f;
+        write(f, { { "volumes", QVariantMap { { kPlayer, 0.5f }, { kQuiet, bad } } }, { "muted", QStringList { kQuiet } } });
+        MixerModel& model = f.start();
+        EXPECT_TRUE(model.volumes().isEmpty()) << bad.toString().toStdString();
+        EXPECT_TRUE(model.muted().contains(kQuiet)) << "other keys are restored on their own";
+    }
+}
+
+TEST(MixerSettings, ARouteWithoutANameRestoresNoRoutes)
+{
+    ModelFixture f;
+    write(f, { { "routes", QByteArray(R"({"a":{"uid":"phones","name":"Headphones"},"b":{"uid":"spk"}})") },
+                 { "volumes", QVariantMap { { kPlayer, 0.5f } } }, { "muted", QStringList { kPlayer, kQuiet } } });
+    MixerModel& model = f.start();
+    EXPECT_TRUE(model.routes().isEmpty());
+    EXPECT_EQ(model.volumes().value(kPlayer), 0.5f);
+    EXPECT_EQ(model.muted().size(), 2);
+
+    EXPECT_EQ(MixerSettings::decodeRoutes("not json"), std::nullopt);
+    EXPECT_EQ(MixerSettings::decodeRoutes(R"(["a"])"), std::nullopt);
+    EXPECT_EQ(MixerSettings::decodeRoutes(R"({"a":{"uid":1,"name":"x"}})"), std::nullopt);
+    EXPECT_EQ(MixerSettings::decodeRoutes(R"({"a":"phones"})"), std::nullopt);
+}
+
+TEST(MixerSettings, ALevelAboveTheLimitIsLoweredWithoutBeingWrittenBack)
+{
+    ModelFixture f;
+    write(f, { { "maxVolume", 2.0f }, { "volumes", QVariantMap { { kQuiet, 2.4f }, { kPlayer, -0.5f } } } });
+    MixerModel& model = f.start();
+    EXPECT_EQ(model.volumes().value(kQuiet), 2.0f);
+    EXPECT_EQ(model.volumes().value(kPlayer), -0.5f) << "no lower bound on restore";
+    EXPECT_EQ(f.openSettings()->value("volumes").toMap().value(kQuiet).toFloat(), 2.4f);
+}
+
+TEST(MixerSettings, WhatOneRunSavesTheNextRestores)
+{
+    ModelFixture f;
+    MixerModel& first = f.start();
+    first.setMaxVolume(2.0f);
+    first.setVolume(1.5f, f.app(kPlayer));
+    first.toggleMute(f.app(kSpotify));
+    first.setRoute(first.outputDevices()[1], kPlayer);
+
+    MixerModel& second = f.restart();
+    EXPECT_EQ(second.maxVolume(), 2.0f);
+    EXPECT_EQ(second.volumes(), (QHash<QString, float> { { kPlayer, 1.5f } }));
+    EXPECT_EQ(second.muted(), QSet<QString> { kSpotify });
+    EXPECT_EQ(second.routes().value(kPlayer), (OutputRoute { "phones", "Headphones" }));
+    const auto taps = second.engine().taps();
+    EXPECT_EQ(taps.at(kPlayer).targetGain, 1.5f);
+    EXPECT_EQ(taps.at(kPlayer).routeUID, QStringLiteral("phones"));
+    EXPECT_EQ(taps.at(kSpotify).targetGain, 0.0f);
+
+    // Resetting the only level leaves the key, empty.
+    second.setVolume(1.0f, f.app(kPlayer));
+    second.toggleMute(f.app(kSpotify));
+    auto stored = f.openSettings();
+    second.engine().taps();
+    EXPECT_TRUE(f.settings->contains("volumes"));
+    EXPECT_TRUE(f.settings->value("volumes").toMap().isEmpty());
+    EXPECT_TRUE(f.settings->value("muted").toStringList().isEmpty());
+}
+
+TEST(MixerSettings, RoutesAreCompactJSONOfUidAndName)
+{
+    const QByteArray data = MixerSettings::encodeRoutes({ { "app", { "uid-1", "Desk" } } });
+    EXPECT_EQ(data, R"({"app":{"name":"Desk","uid":"uid-1"}})");
+    EXPECT_EQ(MixerSettings::decodeRoutes(data), (QHash<QString, OutputRoute> { { "app", { "uid-1", "Desk" } } }));
+}

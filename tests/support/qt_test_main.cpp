@@ -1,0 +1,11 @@
+// A GoogleTest main with a Qt application object, for tests of main-thread objects that use the event loop.
+
+#include <QCoreApplication>
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv)
+{
+    QCoreApplication application(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
