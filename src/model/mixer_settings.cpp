@@ -16,6 +16,12 @@ namespace {
     const QString kRoutes = QStringLiteral("routes");
 } // namespace
 
+std::unique_ptr<QSettings> openStandard()
+{
+    return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Sonaric"),
+        QStringLiteral("Sonaric"));
+}
+
 Restored restore(const QSettings& settings, const std::vector<float>& maxVolumeOptions)
 {
     Restored restored;

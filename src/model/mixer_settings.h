@@ -10,6 +10,8 @@
 #include <QSet>
 #include <QString>
 
+#include <memory>
+
 class QSettings;
 
 namespace sonaric::MixerSettings {
@@ -22,6 +24,9 @@ struct Restored {
     QSet<QString> muted;
     QHash<QString, OutputRoute> routes;
 };
+
+/// The application's own settings: $XDG_CONFIG_HOME/Sonaric/Sonaric.conf (~/.config/Sonaric/Sonaric.conf).
+std::unique_ptr<QSettings> openStandard();
 
 /// Reads every key; `maxVolumeOptions` are the boost limits a stored "maxVolume" may take.
 Restored restore(const QSettings& settings, const std::vector<float>& maxVolumeOptions);

@@ -1,6 +1,7 @@
 #include "model/mixer_settings.h"
 #include "model/model_fixture.h"
 
+#include <QDir>
 #include <QFile>
 #include <gtest/gtest.h>
 
@@ -112,4 +113,10 @@ TEST(MixerSettings, RoutesAreCompactJSONOfUidAndName)
     const QByteArray data = MixerSettings::encodeRoutes({ { "app", { "uid-1", "Desk" } } });
     EXPECT_EQ(data, R"({"app":{"name":"Desk","uid":"uid-1"}})");
     EXPECT_EQ(MixerSettings::decodeRoutes(data), (QHash<QString, OutputRoute> { { "app", { "uid-1", "Desk" } } }));
+}
+
+TEST(MixerSettings, TheStandardFileLivesInTheUsersConfigFolder)
+{
+    const QString config = qEnvironmentVariable("XDG_CONFIG_HOME", QDir::homePath() + QStringLiteral("/.config"));
+    EXPECT_EQ(MixerSettings::openStandard()->fileName(), config + QStringLiteral("/Sonaric/Sonaric.conf"));
 }
