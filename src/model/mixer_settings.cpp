@@ -18,8 +18,8 @@ namespace {
 
 std::unique_ptr<QSettings> openStandard()
 {
-    return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Sonaric"),
-        QStringLiteral("Sonaric"));
+    // On Linux the native format is the INI file with the ".conf" suffix.
+    return std::make_unique<QSettings>(QStringLiteral("Sonaric"), QStringLiteral("Sonaric"));
 }
 
 Restored restore(const QSettings& settings, const std::vector<float>& maxVolumeOptions)
