@@ -88,19 +88,19 @@ SimulatedAudioHardware::SimulatedAudioHardware(const Scene& scene)
             ++m_nextObject;
         return m_nextObject++;
     };
-    for (const auto& spec : scene.devices) {
+    for (const auto& entry : scene.devices) {
         Device d;
-        d.id = spec.objectID ? spec.objectID : nextFree();
-        d.spec = spec;
-        if (spec.isDefaultOutput)
+        d.id = entry.objectID ? entry.objectID : nextFree();
+        d.scene = entry;
+        if (entry.isDefaultOutput)
             m_defaultOutput = d.id;
         m_deviceOrder.push_back(d.id);
         m_devices.emplace(d.id, std::move(d));
     }
-    for (const auto& spec : scene.processes) {
+    for (const auto& entry : scene.processes) {
         Process p;
-        p.id = spec.objectID ? spec.objectID : nextFree();
-        p.spec = spec;
+        p.id = entry.objectID ? entry.objectID : nextFree();
+        p.scene = entry;
         m_processOrder.push_back(p.id);
         m_processes.emplace(p.id, std::move(p));
     }
@@ -145,7 +145,7 @@ const SimulatedAudioHardware::Device* SimulatedAudioHardware::device(AudioObject
 SimulatedAudioHardware::Device* SimulatedAudioHardware::deviceByUID(const QString& uid)
 {
     for (auto& [id, d] : m_devices)
-        if (d.spec.uid == uid)
+        if (d.scene.uid == uid)
             return &d;
     return nullptr;
 }
@@ -163,10 +163,10 @@ AudioObjectID SimulatedAudioHardware::defaultOutputLocked() const { return m_def
 std::vector<std::uint32_t> SimulatedAudioHardware::inputStreamsOf(const Device& d) const
 {
     if (!d.isAggregate)
-        return d.spec.inputStreams;
+        return d.scene.inputStreams;
     std::vector<std::uint32_t> streams;
     if (const Device* sub = device(d.subDevice))
-        streams = sub->spec.inputStreams;
+        streams = sub->scene.inputStreams;
     for (std::size_t i = 0; i < d.taps.size(); ++i)
         streams.push_back(2);
     return streams;
@@ -175,9 +175,9 @@ std::vector<std::uint32_t> SimulatedAudioHardware::inputStreamsOf(const Device& 
 std::vector<std::uint32_t> SimulatedAudioHardware::outputStreamsOf(const Device& d) const
 {
     if (!d.isAggregate)
-        return d.spec.outputStreams;
+        return d.scene.outputStreams;
     const Device* sub = device(d.subDevice);
-    return sub ? sub->spec.outputStreams : std::vector<std::uint32_t> {};
+    return sub ? sub->scene.outputStreams : std::vector<std::uint32_t> {};
 }
 
 OSStatus SimulatedAudioHardware::getPropertyDataSize(AudioObjectID object, const AudioObjectPropertyAddress& address,
@@ -246,13 +246,13 @@ OSStatus SimulatedAudioHardware::readProperty(AudioObjectID object, const AudioO
         }
     } else if (const Device* d = device(object)) {
         if (selector == kAudioDevicePropertyTransportType) {
-            appendValue(bytes, d->isAggregate ? kAudioDeviceTransportTypeAggregate : d->spec.transport);
+            appendValue(bytes, d->isAggregate ? kAudioDeviceTransportTypeAggregate : d->scene.transport);
         } else if (selector == kAudioDevicePropertyDeviceCanBeDefaultDevice) {
             std::uint32_t can = 0;
             if (!d->isAggregate && address.mScope == kAudioObjectPropertyScopeOutput)
-                can = d->spec.canBeDefaultOutput && !d->spec.outputStreams.empty();
+                can = d->scene.canBeDefaultOutput && !d->scene.outputStreams.empty();
             else if (!d->isAggregate && address.mScope == kAudioObjectPropertyScopeInput)
-                can = !d->spec.inputStreams.empty();
+                can = !d->scene.inputStreams.empty();
             appendValue(bytes, can);
         } else if (selector == kAudioDevicePropertyDeviceIsAlive) {
             std::uint32_t alive = d->alive;
@@ -262,10 +262,10 @@ OSStatus SimulatedAudioHardware::readProperty(AudioObjectID object, const AudioO
             }
             appendValue(bytes, alive);
         } else if (selector == kAudioDevicePropertyNominalSampleRate) {
-            double rate = d->spec.sampleRate;
+            double rate = d->scene.sampleRate;
             if (d->isAggregate) {
                 const Device* sub = device(d->subDevice);
-                rate = sub ? sub->spec.sampleRate : 48000.0;
+                rate = sub ? sub->scene.sampleRate : 48000.0;
             }
             appendValue(bytes, rate);
         } else if (selector == kAudioDevicePropertyStreamConfiguration) {
@@ -282,9 +282,9 @@ OSStatus SimulatedAudioHardware::readProperty(AudioObjectID object, const AudioO
         }
     } else if (auto p = m_processes.find(object); p != m_processes.end()) {
         if (selector == kAudioProcessPropertyPID)
-            appendValue(bytes, std::int32_t(p->second.spec.pid));
+            appendValue(bytes, std::int32_t(p->second.scene.pid));
         else if (selector == kAudioProcessPropertyIsRunningOutput)
-            appendValue(bytes, std::uint32_t(p->second.spec.playing));
+            appendValue(bytes, std::uint32_t(p->second.scene.playing));
         else if (selector == kAudioObjectPropertyClass)
             appendValue(bytes, kAudioProcessClassID);
         else
@@ -310,13 +310,13 @@ OSStatus SimulatedAudioHardware::getPropertyString(AudioObjectID object, const A
     const auto selector = address.mSelector;
     if (const Device* d = device(object)) {
         if (selector == kAudioDevicePropertyDeviceUID) {
-            *outValue = d->spec.uid;
+            *outValue = d->scene.uid;
             return noErr;
         }
         if (selector == kAudioObjectPropertyName) {
-            if (!d->spec.name)
+            if (!d->scene.name)
                 return kAudioHardwareUnknownPropertyError;
-            *outValue = *d->spec.name;
+            *outValue = *d->scene.name;
             return noErr;
         }
         return kAudioHardwareUnknownPropertyError;
@@ -325,7 +325,7 @@ OSStatus SimulatedAudioHardware::getPropertyString(AudioObjectID object, const A
         if (selector != kAudioProcessPropertyBundleID)
             return kAudioHardwareUnknownPropertyError;
         // A process without an identifier reads as an empty string, as on the real HAL.
-        *outValue = p->second.spec.bundleID.isNull() ? QStringLiteral("") : p->second.spec.bundleID;
+        *outValue = p->second.scene.bundleID.isNull() ? QStringLiteral("") : p->second.scene.bundleID;
         return noErr;
     }
     if (auto t = m_taps.find(object); t != m_taps.end()) {
@@ -376,18 +376,18 @@ void SimulatedAudioHardware::notify(std::vector<AudioObjectPropertyAddress> addr
 
 // MARK: Scene changes
 
-AudioObjectID SimulatedAudioHardware::addDevice(SceneDevice spec)
+AudioObjectID SimulatedAudioHardware::addDevice(SceneDevice entry)
 {
     std::vector<AudioObjectPropertyAddress> changed { globalAddress(kAudioHardwarePropertyDevices) };
     AudioObjectID id;
     {
         std::lock_guard lock(m_mutex);
-        if (deviceByUID(spec.uid))
+        if (deviceByUID(entry.uid))
             return 0;
         Device d;
-        d.id = id = spec.objectID && !device(spec.objectID) ? spec.objectID : m_nextObject++;
-        d.spec = std::move(spec);
-        if (d.spec.isDefaultOutput || (m_defaultOutput == 0 && d.spec.canBeDefaultOutput && !d.spec.outputStreams.empty())) {
+        d.id = id = entry.objectID && !device(entry.objectID) ? entry.objectID : m_nextObject++;
+        d.scene = std::move(entry);
+        if (d.scene.isDefaultOutput || (m_defaultOutput == 0 && d.scene.canBeDefaultOutput && !d.scene.outputStreams.empty())) {
             m_defaultOutput = id;
             changed.push_back(globalAddress(kAudioHardwarePropertyDefaultOutputDevice));
         }
@@ -395,7 +395,7 @@ AudioObjectID SimulatedAudioHardware::addDevice(SceneDevice spec)
         m_devices.emplace(id, std::move(d));
         // Aggregate devices built on this UID come back to life when it returns.
         for (auto& [aid, agg] : m_devices) {
-            if (agg.isAggregate && stringValue(agg.description, kAudioAggregateDeviceMainSubDeviceKey) == m_devices.at(id).spec.uid)
+            if (agg.isAggregate && stringValue(agg.description, kAudioAggregateDeviceMainSubDeviceKey) == m_devices.at(id).scene.uid)
                 agg.subDevice = id;
         }
     }
@@ -422,8 +422,8 @@ bool SimulatedAudioHardware::removeDevice(const QString& uid)
             m_defaultOutput = 0;
             for (AudioObjectID other : m_deviceOrder) {
                 const Device& o = m_devices.at(other);
-                if (!o.isAggregate && o.spec.transport != kAudioDeviceTransportTypeAggregate && o.spec.canBeDefaultOutput
-                    && !o.spec.outputStreams.empty()) {
+                if (!o.isAggregate && o.scene.transport != kAudioDeviceTransportTypeAggregate && o.scene.canBeDefaultOutput
+                    && !o.scene.outputStreams.empty()) {
                     m_defaultOutput = other;
                     break;
                 }
@@ -458,22 +458,22 @@ bool SimulatedAudioHardware::setDeviceName(const QString& uid, const std::option
         Device* d = deviceByUID(uid);
         if (!d)
             return false;
-        d->spec.name = name;
+        d->scene.name = name;
         id = d->id;
     }
     notify({ globalAddress(kAudioObjectPropertyName) }, id);
     return true;
 }
 
-AudioObjectID SimulatedAudioHardware::addProcess(SceneProcess spec)
+AudioObjectID SimulatedAudioHardware::addProcess(SceneProcess entry)
 {
     AudioObjectID id;
     {
         std::lock_guard lock(m_mutex);
         Process p;
-        p.id = id = spec.objectID && !m_processes.contains(spec.objectID) && !device(spec.objectID) ? spec.objectID
+        p.id = id = entry.objectID && !m_processes.contains(entry.objectID) && !device(entry.objectID) ? entry.objectID
                                                                                                    : m_nextObject++;
-        p.spec = std::move(spec);
+        p.scene = std::move(entry);
         m_processOrder.push_back(id);
         m_processes.emplace(id, std::move(p));
     }
@@ -500,9 +500,9 @@ bool SimulatedAudioHardware::setProcessPlaying(AudioObjectID object, bool playin
         auto p = m_processes.find(object);
         if (p == m_processes.end())
             return false;
-        if (p->second.spec.playing == playing)
+        if (p->second.scene.playing == playing)
             return true;
-        p->second.spec.playing = playing;
+        p->second.scene.playing = playing;
     }
     // The HAL reports a change of a process's own property on the process, not on the system object.
     notify({ globalAddress(kAudioProcessPropertyIsRunningOutput) }, object);
@@ -515,7 +515,7 @@ bool SimulatedAudioHardware::setProcessSignal(AudioObjectID object, SceneSignal 
     auto p = m_processes.find(object);
     if (p == m_processes.end())
         return false;
-    p->second.spec.signal = signal;
+    p->second.scene.signal = signal;
     return true;
 }
 
@@ -576,7 +576,7 @@ OSStatus SimulatedAudioHardware::createAggregateDevice(const CFDictionary& descr
                 sub = d->id;
         }
         const QString main = stringValue(description, kAudioAggregateDeviceMainSubDeviceKey);
-        if (!main.isEmpty() && (!sub || device(sub)->spec.uid != main))
+        if (!main.isEmpty() && (!sub || device(sub)->scene.uid != main))
             return kAudioHardwareBadDeviceError;
         std::vector<AudioObjectID> taps;
         for (const QVariant& entry : listValue(description, kAudioAggregateDeviceTapListKey)) {
@@ -590,10 +590,10 @@ OSStatus SimulatedAudioHardware::createAggregateDevice(const CFDictionary& descr
         d.id = id = m_nextObject++;
         d.isAggregate = true;
         d.description = description;
-        d.spec.uid = uid;
-        d.spec.name = stringValue(description, kAudioAggregateDeviceNameKey);
-        d.spec.transport = kAudioDeviceTransportTypeAggregate;
-        d.spec.canBeDefaultOutput = false;
+        d.scene.uid = uid;
+        d.scene.name = stringValue(description, kAudioAggregateDeviceNameKey);
+        d.scene.transport = kAudioDeviceTransportTypeAggregate;
+        d.scene.canBeDefaultOutput = false;
         d.subDevice = sub;
         d.taps = std::move(taps);
         d.aliveAfterReads = 2; // the HAL takes a moment to publish a new aggregate device
@@ -741,7 +741,7 @@ AudioObjectID SimulatedAudioHardware::objectForDevice(const QString& uid) const
 {
     std::lock_guard lock(m_mutex);
     for (const auto& [id, d] : m_devices)
-        if (d.spec.uid == uid)
+        if (d.scene.uid == uid)
             return id;
     return 0;
 }
@@ -773,11 +773,11 @@ void SimulatedAudioHardware::advance(std::uint32_t frames)
 void SimulatedAudioHardware::renderProcess(Process& p, std::uint32_t frames, float* stereo)
 {
     const Device* out = device(m_defaultOutput);
-    const double rate = out ? out->spec.sampleRate : 48000.0;
-    const SceneSignal& s = p.spec.signal;
+    const double rate = out ? out->scene.sampleRate : 48000.0;
+    const SceneSignal& s = p.scene.signal;
     for (std::uint32_t n = 0; n < frames; ++n) {
         float v = 0.0f;
-        if (p.spec.playing) {
+        if (p.scene.playing) {
             const double t = double(p.phaseFrames + n) / rate;
             switch (s.kind) {
             case SceneSignal::Kind::sine:
@@ -834,10 +834,10 @@ void SimulatedAudioHardware::renderCycle(std::uint32_t frames)
     std::map<AudioObjectID, std::vector<float>> mixes;
     for (const auto& [id, d] : m_devices)
         if (!d.isAggregate)
-            mixes[id].assign(std::size_t(frames) * totalChannels(d.spec.outputStreams), 0.0f);
+            mixes[id].assign(std::size_t(frames) * totalChannels(d.scene.outputStreams), 0.0f);
 
     if (auto out = mixes.find(m_defaultOutput); out != mixes.end()) {
-        const std::uint32_t channels = totalChannels(m_devices.at(m_defaultOutput).spec.outputStreams);
+        const std::uint32_t channels = totalChannels(m_devices.at(m_defaultOutput).scene.outputStreams);
         for (const auto& [pid, signal] : sources) {
             if (silenced.contains(pid))
                 continue;
@@ -854,7 +854,7 @@ void SimulatedAudioHardware::renderCycle(std::uint32_t frames)
         BufferListStorage input(inputStreamsOf(d), frames);
         // The sub-device's own inputs carry a steady hum, so a block that reads the wrong buffer is heard.
         std::uint32_t b = 0;
-        for (; b < sub.spec.inputStreams.size(); ++b) {
+        for (; b < sub.scene.inputStreams.size(); ++b) {
             AudioBuffer& buffer = input.list()->mBuffers[b];
             std::fill_n(static_cast<float*>(buffer.mData), buffer.mDataByteSize / sizeof(float), 0.125f);
         }
@@ -868,14 +868,14 @@ void SimulatedAudioHardware::renderCycle(std::uint32_t frames)
                     samples[i] += signal->second[i];
             }
         }
-        BufferListStorage output(sub.spec.outputStreams, frames);
+        BufferListStorage output(sub.scene.outputStreams, frames);
         const AudioTimeStamp now;
         for (auto& [handle, proc] : m_ioProcs)
             if (proc.device == id && proc.running)
                 proc.block(&now, input.list(), &now, output.list(), &now);
         // Buffers are separate streams of the device; its played record interleaves them channel by channel.
         auto& mix = mixes[sub.id];
-        const std::uint32_t channels = totalChannels(sub.spec.outputStreams);
+        const std::uint32_t channels = totalChannels(sub.scene.outputStreams);
         std::uint32_t first = 0;
         for (std::uint32_t i = 0; i < output.list()->mNumberBuffers; ++i) {
             const AudioBuffer& buffer = output.list()->mBuffers[i];
@@ -892,7 +892,7 @@ void SimulatedAudioHardware::renderCycle(std::uint32_t frames)
         played.insert(played.end(), mix.begin(), mix.end());
         if (m_realTime) {
             // Nobody collects what the demo plays; keep the last second for meters.
-            const std::size_t keep = std::size_t(m_devices.at(id).spec.sampleRate) * totalChannels(m_devices.at(id).spec.outputStreams);
+            const std::size_t keep = std::size_t(m_devices.at(id).scene.sampleRate) * totalChannels(m_devices.at(id).scene.outputStreams);
             if (played.size() > 2 * keep)
                 played.erase(played.begin(), played.end() - std::ptrdiff_t(keep));
         }
@@ -912,7 +912,7 @@ std::uint32_t SimulatedAudioHardware::outputChannels(const QString& uid) const
 {
     std::lock_guard lock(m_mutex);
     for (const auto& [id, d] : m_devices)
-        if (d.spec.uid == uid)
+        if (d.scene.uid == uid)
             return totalChannels(outputStreamsOf(d));
     return 0;
 }

@@ -115,7 +115,7 @@ public:
 private:
     struct Device {
         AudioObjectID id = 0;
-        SceneDevice spec;
+        SceneDevice scene; ///< as the scene describes it
         bool alive = true;
         // Aggregate devices made by the program.
         bool isAggregate = false;
@@ -127,7 +127,7 @@ private:
     };
     struct Process {
         AudioObjectID id = 0;
-        SceneProcess spec;
+        SceneProcess scene;
         std::uint64_t phaseFrames = 0;
         std::uint32_t noiseState = 0x12345678;
     };
