@@ -1,0 +1,91 @@
+#pragma once
+
+#include "platform/audio/audio_hardware.h"
+
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+struct pa_stream;
+
+namespace sonaric {
+
+class PulseConnection;
+
+/// The running half of an aggregate device: a capture of the tap sink's monitor and a playback into the
+/// sub-device, joined by the IO block. Each one has a connection and loop thread of its own; that thread
+/// runs nothing but this device's IO, so it serves as the device's real-time IO thread.
+class PulseAggregateDevice {
+public:
+    struct Config {
+        QString tapMonitor; ///< the source to capture (a tap sink's monitor)
+        QString outputSink; ///< the sub-device
+        std::uint32_t rate = 48000;
+        std::uint32_t outputChannels = 2;
+        std::uint32_t latencyMs = 10; ///< the playback queue's target
+        AudioDeviceIOBlock block;
+    };
+
+    explicit PulseAggregateDevice(Config config);
+    ~PulseAggregateDevice();
+    PulseAggregateDevice(const PulseAggregateDevice&) = delete;
+    PulseAggregateDevice& operator=(const PulseAggregateDevice&) = delete;
+
+    /// Connects both streams and waits until they run. `onFirstData` is called once, from the IO thread,
+    /// when the capture first delivers sound: only then can the tapped streams be moved in without a gap.
+    bool start(std::function<void()> onFirstData, QString* error);
+    /// Drops what is queued for playback, so nothing plays twice once the streams are moved back.
+    void flush();
+    void stop();
+
+    /// False once the server dropped either stream.
+    bool isRunning() const { return m_running.load(std::memory_order_relaxed); }
+    bool hasCapturedData() const { return m_firstDataSeen.load(std::memory_order_relaxed); }
+    std::uint64_t underruns() const { return m_underruns.load(std::memory_order_relaxed); }
+    std::uint64_t droppedFrames() const { return m_droppedFrames.load(std::memory_order_relaxed); }
+
+private:
+    void captured();
+    void pushToRing(std::size_t frames);
+    void pump();
+    void adjustRate(std::size_t queuedBytes);
+    void streamStateChanged(pa_stream* stream);
+    void underrun() { m_underruns.fetch_add(1, std::memory_order_relaxed); }
+
+    Config m_config;
+    std::unique_ptr<PulseConnection> m_connection;
+    pa_stream* m_capture = nullptr;
+    pa_stream* m_playback = nullptr;
+    std::function<void()> m_onFirstData;
+
+    // Preallocated so that the IO path never allocates.
+    std::vector<float> m_output;
+    std::vector<float> m_silence;
+    std::vector<float> m_ring; ///< processed sound waiting for the device, one second at most
+    std::size_t m_ringStart = 0;
+    std::size_t m_ringFrames = 0;
+    std::size_t m_maxRingFrames = 0;
+    std::vector<std::uint8_t> m_inputList;
+    std::vector<std::uint8_t> m_outputList;
+    std::size_t m_maxFrames = 0;
+    double m_sampleTime = 0;
+
+    std::size_t m_targetBytes = 0;
+    std::size_t m_burstBytes = 0;
+    double m_queueSum = 0;
+    double m_setpoint = 0;
+    std::uint32_t m_queueSamples = 0;
+    std::uint32_t m_currentRate = 0;
+    bool m_prioritySet = false;
+
+    std::atomic<bool> m_running { false };
+    std::atomic<bool> m_firstDataSeen { false };
+    std::atomic<std::uint64_t> m_underruns { 0 };
+    std::atomic<std::uint64_t> m_droppedFrames { 0 };
+};
+
+} // namespace sonaric

@@ -1,0 +1,59 @@
+#pragma once
+
+// Plain records of what the server reports, converted right where libpulse's callbacks deliver it.
+
+#include "platform/audio/linux/transport_type.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <sys/types.h>
+
+struct pa_sink_info;
+struct pa_sink_input_info;
+
+namespace sonaric {
+
+/// Property that marks a sink as one of our process taps; its value is the tap's UID.
+inline constexpr auto kTapSinkProperty = "sonaric.tap";
+/// Property naming the Sonaric instance that owns a tap sink (see TapJournal).
+inline constexpr auto kTapOwnerProperty = "sonaric.tap.owner";
+/// Property on our own streams, which are never listed as processes.
+inline constexpr auto kInternalStreamProperty = "sonaric.internal";
+/// Prefix of every tap sink's name.
+inline constexpr auto kTapSinkPrefix = "sonaric_tap_";
+
+struct SinkRecord {
+    std::uint32_t index = 0;
+    QString name;
+    QString description;
+    std::uint32_t rate = 48000;
+    std::uint32_t channels = 2;
+    std::uint32_t ownerModule = 0xffffffffu;
+    QString monitorSource;
+    SinkTraits traits;
+    QString tapUid; ///< non-null for our tap sinks
+    QString tapOwner;
+
+    static SinkRecord from(const pa_sink_info& info);
+};
+
+struct StreamRecord {
+    std::uint32_t index = 0;
+    std::uint32_t sink = 0xffffffffu;
+    std::uint32_t client = 0xffffffffu;
+    pid_t pid = -1; ///< application.process.id, -1 when the client did not say
+    QString applicationId;
+    QString applicationName;
+    QString binary;
+    QString mediaRole;
+    bool corked = false;
+    bool internal = false;
+
+    /// Streams with the same key belong to one process object.
+    QString processKey() const;
+
+    static StreamRecord from(const pa_sink_input_info& info);
+};
+
+} // namespace sonaric

@@ -1,0 +1,114 @@
+#include "platform/audio/linux/tap_recovery.h"
+
+#include "platform/audio/linux/pulse_connection.h"
+#include "platform/audio/linux/pulse_query.h"
+#include "platform/audio/linux/restore_memory.h"
+#include "platform/audio/linux/tap_journal.h"
+
+#include <QSet>
+
+#include <algorithm>
+
+namespace sonaric::TapRecovery {
+
+RecoveryReport run(PulseConnection& connection, TapJournal& journal,
+    const std::function<bool(const QString&)>& isAbandonedByCaller)
+{
+    const auto abandoned = [&](const QString& owner) {
+        return isAbandonedByCaller ? isAbandonedByCaller(owner) : !TapJournal::isOwnerAlive(owner);
+    };
+    RecoveryReport report;
+    const auto sinks = PulseQuery::sinks(connection);
+    const auto streams = PulseQuery::streams(connection);
+    if (!sinks || !streams)
+        return report;
+    const QString server = connection.serverName();
+    const auto recorded = journal.read();
+
+    QSet<QString> liveSinks, deadSinks;
+    for (const auto& sink : *sinks) {
+        if (sink.tapUid.isEmpty())
+            continue;
+        (abandoned(sink.tapOwner) ? deadSinks : liveSinks).insert(sink.name);
+    }
+
+    const auto isRealSink = [&](const QString& name) {
+        return std::any_of(sinks->begin(), sinks->end(),
+            [&](const SinkRecord& s) { return s.name == name && s.tapUid.isEmpty(); });
+    };
+    QString fallback = PulseQuery::defaultSink(connection);
+    if (!isRealSink(fallback)) {
+        const auto real = std::find_if(sinks->begin(), sinks->end(), [](const SinkRecord& s) { return s.tapUid.isEmpty(); });
+        fallback = real == sinks->end() ? QString() : real->name;
+    }
+
+    // Sound first: every stream left in an abandoned tap sink is silent until it is moved back.
+    for (const auto& sink : *sinks) {
+        if (!deadSinks.contains(sink.name))
+            continue;
+        const JournalTap* entry = nullptr;
+        for (const auto& tap : recorded)
+            if (tap.sink == sink.name)
+                entry = &tap;
+        for (const auto& stream : *streams) {
+            if (stream.sink != sink.index)
+                continue;
+            QString target;
+            if (entry) {
+                for (const auto& moved : entry->streams)
+                    if (moved.index == stream.index || (target.isEmpty() && moved.pid > 0 && moved.pid == stream.pid))
+                        target = moved.originalSink;
+            }
+            if (!isRealSink(target))
+                target = fallback;
+            if (!target.isEmpty() && PulseQuery::moveStream(connection, stream.index, target))
+                ++report.streams;
+        }
+    }
+
+    // The memory next: what our moves taught the server is put back as it was, and nothing may keep pointing
+    // at a tap sink, or the application's next stream would be sent there.
+    std::vector<RestoreChange> reverts;
+    QSet<QString> handled;
+    for (const auto& tap : recorded) {
+        if (tap.server != server || !abandoned(tap.owner) || liveSinks.contains(tap.sink))
+            continue;
+        for (const auto& change : tap.restore)
+            if (!handled.contains(change.name)) {
+                reverts.push_back(change);
+                handled.insert(change.name);
+            }
+    }
+    if (const auto table = RestoreMemory::read(connection)) {
+        for (const auto& name : RestoreMemory::pointingAt(*table, QLatin1String(kTapSinkPrefix))) {
+            if (handled.contains(name) || liveSinks.contains(table->at(name).device))
+                continue;
+            reverts.push_back({ name, std::nullopt });
+            handled.insert(name);
+        }
+        // Only entries that still differ from what they were need a write.
+        std::vector<RestoreChange> needed;
+        for (const auto& change : reverts) {
+            const auto current = table->find(change.name);
+            const bool same = change.original ? current != table->end() && current->second == *change.original
+                                              : current == table->end();
+            if (!same)
+                needed.push_back(change);
+        }
+        if (RestoreMemory::revert(connection, needed))
+            report.entries = int(needed.size());
+    }
+
+    for (const auto& sink : *sinks)
+        if (deadSinks.contains(sink.name) && PulseQuery::unloadModule(connection, sink.ownerModule))
+            ++report.sinks;
+
+    journal.update([&](std::vector<JournalTap>& taps) {
+        std::erase_if(taps, [&](const JournalTap& tap) {
+            return tap.server == server && abandoned(tap.owner) && !liveSinks.contains(tap.sink);
+        });
+    });
+    return report;
+}
+
+} // namespace sonaric::TapRecovery

@@ -1,0 +1,277 @@
+// The PulseAudio backend against a real server (PulseAudio or PipeWire, started by with_sound_server.sh):
+// objects and properties, listeners, the errors of the tap interface, and recovery after a crash.
+
+#include "audio/ca.h"
+#include "platform/audio/linux/pulse_audio_hardware.h"
+#include "platform/audio/linux/pulse_connection.h"
+#include "platform/audio/linux/pulse_query.h"
+#include "platform/audio/linux/restore_memory.h"
+#include "platform/audio/linux/tap_journal.h"
+#include "platform/serial_queue.h"
+#include "sound_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+
+#include <atomic>
+#include <csignal>
+#include <thread>
+
+using namespace sonaric;
+using namespace sonaric::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+class PulseAudioHardwareTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!haveServer())
+            GTEST_SKIP() << "needs a sound server: run through with_sound_server.sh";
+        journal = qEnvironmentVariable("SONARIC_SOUND_SERVER_DIR") + QStringLiteral("/journal.json");
+        hw = connectHardware();
+        ASSERT_TRUE(hw);
+    }
+
+    std::unique_ptr<PulseAudioHardware> connectHardware()
+    {
+        PulseAudioHardware::Options options;
+        options.journalPath = journal;
+        options.watchdogPath = QStringLiteral(SONARIC_WATCHDOG);
+        QString error;
+        auto result = PulseAudioHardware::connect(options, &error);
+        EXPECT_TRUE(result) << qPrintable(error);
+        return result;
+    }
+
+    AudioObjectID processOf(pid_t pid)
+    {
+        for (AudioObjectID id : CA::array(*hw, kAudioObjectSystemObject, kAudioHardwarePropertyProcessObjectList)) {
+            const auto p = CA::uint32(*hw, id, kAudioProcessPropertyPID);
+            if (p && pid_t(*p) == pid)
+                return id;
+        }
+        return 0;
+    }
+
+    AudioObjectID waitForProcess(pid_t pid)
+    {
+        AudioObjectID id = 0;
+        waitFor([&] { return (id = processOf(pid)) != 0; }, 5s);
+        return id;
+    }
+
+    QString journal;
+    std::unique_ptr<PulseAudioHardware> hw;
+};
+
+QVariantMap aggregateDescription(const QString& output, const QString& tap)
+{
+    return { { kAudioAggregateDeviceNameKey, "test" }, { kAudioAggregateDeviceUIDKey, "test.aggregate" },
+        { kAudioAggregateDeviceMainSubDeviceKey, output }, { kAudioAggregateDeviceIsPrivateKey, true },
+        { kAudioAggregateDeviceIsStackedKey, false }, { kAudioAggregateDeviceTapAutoStartKey, true },
+        { kAudioAggregateDeviceSubDeviceListKey, QVariantList { QVariantMap { { kAudioSubDeviceUIDKey, output } } } },
+        { kAudioAggregateDeviceTapListKey,
+            QVariantList { QVariantMap { { kAudioSubTapUIDKey, tap }, { kAudioSubTapDriftCompensationKey, true } } } } };
+}
+
+} // namespace
+
+TEST_F(PulseAudioHardwareTest, SinksAreTheOutputDevicesAndTheDefaultSinkIsTheDefaultDevice)
+{
+    const auto devices = CA::outputDevices(*hw);
+    ASSERT_EQ(devices.size(), 2u);
+    EXPECT_EQ(devices[0].id, "speakers");
+    EXPECT_EQ(devices[0].name, "Speakers");
+    EXPECT_EQ(devices[1].id, "headphones");
+    EXPECT_EQ(devices[1].name, "Headphones");
+    EXPECT_EQ(CA::defaultOutputDevice(*hw), devices[0].objectID);
+    EXPECT_EQ(CA::uint32(*hw, devices[0].objectID, kAudioDevicePropertyTransportType), kAudioDeviceTransportTypeVirtual);
+
+    double rate = 0;
+    std::uint32_t size = sizeof rate;
+    ASSERT_EQ(hw->getPropertyData(devices[0].objectID, globalAddress(kAudioDevicePropertyNominalSampleRate), &size, &rate), noErr);
+    EXPECT_GE(rate, 8000.0);
+    EXPECT_EQ(size, sizeof(double));
+    EXPECT_EQ(CA::uint32(*hw, devices[0].objectID, kAudioDevicePropertyDeviceCanBeDefaultDevice,
+                  kAudioObjectPropertyScopeInput),
+        0u);
+}
+
+TEST_F(PulseAudioHardwareTest, ListenersFireOnTheirQueueWhenDevicesProcessesAndTheDefaultChange)
+{
+    SerialQueue queue("listeners");
+    std::atomic<int> devices { 0 }, processes { 0 }, defaults { 0 };
+    std::atomic<bool> onQueue { true };
+    const auto count = [&](std::atomic<int>& counter) {
+        return [&](std::uint32_t n, const AudioObjectPropertyAddress*) {
+            onQueue = onQueue && queue.isCurrent() && n == 1;
+            ++counter;
+        };
+    };
+    hw->addPropertyListenerBlock(kAudioObjectSystemObject, globalAddress(kAudioHardwarePropertyDevices), queue, count(devices));
+    hw->addPropertyListenerBlock(kAudioObjectSystemObject, globalAddress(kAudioHardwarePropertyProcessObjectList), queue, count(processes));
+    hw->addPropertyListenerBlock(kAudioObjectSystemObject, globalAddress(kAudioHardwarePropertyDefaultOutputDevice), queue, count(defaults));
+
+    const QString module = pactl({ "load-module", "module-null-sink", "sink_name=extra" });
+    EXPECT_TRUE(waitFor([&] { return devices > 0; }, 3s));
+    EXPECT_TRUE(waitFor([&] { return CA::device(*hw, "extra").has_value(); }, 3s));
+    const int devicesBefore = devices;
+    pactl({ "unload-module", module });
+    EXPECT_TRUE(waitFor([&] { return devices > devicesBefore && !CA::device(*hw, "extra"); }, 3s));
+
+    pactl({ "set-default-sink", "headphones" });
+    EXPECT_TRUE(waitFor([&] { return defaults > 0; }, 3s));
+    EXPECT_EQ(CA::defaultOutputDevice(*hw), CA::device(*hw, "headphones").value_or(0));
+    pactl({ "set-default-sink", "speakers" });
+
+    {
+        ChildProcess player(testPlayerPath(), { "--app-id", "org.example.Player", "--amplitude", "0.1" });
+        EXPECT_TRUE(waitFor([&] { return processes > 0; }, 5s));
+        const AudioObjectID process = waitForProcess(player.pid());
+        ASSERT_NE(process, 0u);
+        EXPECT_EQ(CA::string(*hw, process, kAudioProcessPropertyBundleID), "org.example.Player");
+        EXPECT_TRUE(waitFor([&] { return CA::uint32(*hw, process, kAudioProcessPropertyIsRunningOutput) == 1u; }, 3s));
+        EXPECT_EQ(CA::uint32(*hw, process, kAudioObjectPropertyClass), kAudioProcessClassID);
+    }
+    const int processesBefore = processes;
+    EXPECT_TRUE(waitFor([&] { return processes > processesBefore; }, 3s));
+    EXPECT_TRUE(onQueue);
+}
+
+TEST_F(PulseAudioHardwareTest, OneProcessObjectPerProcessWhateverItsStreams)
+{
+    ChildProcess player(testPlayerPath(), { "--amplitude", "0.1", "--second-stream-after", "200" });
+    ASSERT_TRUE(waitFor([&] { return sinksOfProcess(player.pid()).size() == 2; }, 5s));
+    const auto all = CA::array(*hw, kAudioObjectSystemObject, kAudioHardwarePropertyProcessObjectList);
+    const auto mine = std::count_if(all.begin(), all.end(), [&](AudioObjectID id) {
+        return CA::uint32(*hw, id, kAudioProcessPropertyPID) == std::uint32_t(player.pid());
+    });
+    EXPECT_EQ(mine, 1);
+}
+
+TEST_F(PulseAudioHardwareTest, TapAndAggregateRejectWhatDoesNotExist)
+{
+    ChildProcess player(testPlayerPath(), { "--amplitude", "0.1" });
+    const AudioObjectID process = waitForProcess(player.pid());
+    ASSERT_NE(process, 0u);
+
+    AudioObjectID tap = 0;
+    auto unknown = CATapDescription::stereoMixdownOfProcesses({ 999999 });
+    unknown.muteBehavior = CATapMuteBehavior::CATapMutedWhenTapped;
+    EXPECT_EQ(hw->createProcessTap(unknown, &tap), kAudioHardwareBadObjectError);
+    EXPECT_EQ(tap, 0u);
+
+    auto description = CATapDescription::stereoMixdownOfProcesses({ process });
+    description.uuid = "0f0e0d0c-aaaa-bbbb-cccc-000000000001";
+    description.muteBehavior = CATapMuteBehavior::CATapMutedWhenTapped;
+    ASSERT_EQ(hw->createProcessTap(description, &tap), noErr);
+    // The tap sink is ours: never offered as a device.
+    EXPECT_TRUE(waitFor([&] { return sinkNames().size() == 3; }, 2s));
+    EXPECT_EQ(CA::outputDevices(*hw).size(), 2u);
+    QString uid;
+    EXPECT_EQ(hw->getPropertyString(tap, globalAddress(kAudioTapPropertyUID), &uid), noErr);
+    EXPECT_EQ(uid, description.uuid);
+
+    AudioObjectID aggregate = 0;
+    EXPECT_EQ(hw->createAggregateDevice(aggregateDescription("no-such-sink", description.uuid), &aggregate),
+        kAudioHardwareBadDeviceError);
+    EXPECT_EQ(hw->createAggregateDevice(aggregateDescription("speakers", "no-such-tap"), &aggregate),
+        kAudioHardwareBadObjectError);
+    EXPECT_EQ(aggregate, 0u);
+    ASSERT_EQ(hw->createAggregateDevice(aggregateDescription("speakers", description.uuid), &aggregate), noErr);
+    EXPECT_EQ(CA::uint32(*hw, aggregate, kAudioDevicePropertyTransportType), kAudioDeviceTransportTypeAggregate);
+
+    AudioDeviceIOProcID proc = nullptr;
+    EXPECT_EQ(hw->createIOProcIDWithBlock(&proc, 424242, nullptr, [](auto...) {}), kAudioHardwareBadDeviceError);
+    EXPECT_EQ(hw->destroyAggregateDevice(aggregate), noErr);
+    EXPECT_EQ(hw->destroyProcessTap(tap), noErr);
+    EXPECT_TRUE(waitFor([&] { return sinkNames().size() == 2; }, 2s));
+    EXPECT_EQ(sinksOfProcess(player.pid()), QStringList { "speakers" });
+}
+
+TEST_F(PulseAudioHardwareTest, AggregateDescribesTheTapAsItsLastInputStream)
+{
+    ChildProcess player(testPlayerPath(), { "--amplitude", "0.1" });
+    const AudioObjectID process = waitForProcess(player.pid());
+    auto description = CATapDescription::stereoMixdownOfProcesses({ process });
+    description.uuid = "0f0e0d0c-aaaa-bbbb-cccc-000000000002";
+    description.muteBehavior = CATapMuteBehavior::CATapMutedWhenTapped;
+    AudioObjectID tap = 0, aggregate = 0;
+    ASSERT_EQ(hw->createProcessTap(description, &tap), noErr);
+    ASSERT_EQ(hw->createAggregateDevice(aggregateDescription("headphones", description.uuid), &aggregate), noErr);
+
+    std::vector<std::uint8_t> buffer(audioBufferListSize(4));
+    std::uint32_t size = std::uint32_t(buffer.size());
+    ASSERT_EQ(hw->getPropertyData(aggregate, { kAudioDevicePropertyStreamConfiguration, kAudioObjectPropertyScopeInput, 0 },
+                  &size, buffer.data()),
+        noErr);
+    const auto* list = reinterpret_cast<const AudioBufferList*>(buffer.data());
+    ASSERT_EQ(list->mNumberBuffers, 1u);
+    EXPECT_EQ(list->mBuffers[0].mNumberChannels, 2u);
+    EXPECT_EQ(CA::uint32(*hw, aggregate, kAudioDevicePropertyDeviceIsAlive), 1u);
+    hw->destroyAggregateDevice(aggregate);
+    hw->destroyProcessTap(tap);
+}
+
+TEST_F(PulseAudioHardwareTest, AStartUndoesTheTapsOfADeadInstance)
+{
+    ChildProcess player(testPlayerPath(), { "--app-id", "org.example.Left", "--role", "music" });
+    ASSERT_TRUE(waitFor([&] { return sinksOfProcess(player.pid()) == QStringList { "speakers" }; }, 5s));
+    hw.reset();
+
+    // What a crashed instance leaves: a marked sink, the application moved into it, the server's memory
+    // pointing there, and its journal.
+    PulseConnection connection(QStringLiteral("crashed instance"));
+    ASSERT_TRUE(connection.connect(2000, nullptr));
+    const QString deadOwner = QStringLiteral("999999:1:dead");
+    const auto module = PulseQuery::loadModule(connection, "module-null-sink",
+        "sink_name=sonaric_tap_dead sink_properties='sonaric.tap=dead sonaric.tap.owner=" + deadOwner + "'");
+    ASSERT_TRUE(module);
+    const auto streams = PulseQuery::streams(connection);
+    std::uint32_t index = 0xffffffffu;
+    for (const auto& s : *streams)
+        if (s.pid == player.pid())
+            index = s.index;
+    const auto before = RestoreMemory::read(connection);
+    ASSERT_TRUE(PulseQuery::moveStream(connection, index, "sonaric_tap_dead"));
+    TapJournal(journal).update([&](std::vector<JournalTap>& taps) {
+        taps.push_back({ deadOwner, connection.serverName(), "sonaric_tap_dead",
+            { { index, player.pid(), "speakers" } }, {} });
+    });
+    ASSERT_EQ(sinksOfProcess(player.pid()), QStringList { "sonaric_tap_dead" });
+
+    hw = connectHardware();
+    ASSERT_TRUE(hw);
+    EXPECT_EQ(sinksOfProcess(player.pid()), QStringList { "speakers" });
+    EXPECT_FALSE(sinkNames().contains("sonaric_tap_dead"));
+    EXPECT_TRUE(TapJournal(journal).read().empty());
+    if (const auto table = RestoreMemory::read(connection))
+        EXPECT_TRUE(RestoreMemory::pointingAt(*table, "sonaric_tap_").empty());
+    EXPECT_GT(recordSink("speakers", 300).peak, 0.9f);
+}
+
+TEST_F(PulseAudioHardwareTest, ASigkilledInstanceIsUndoneByItsWatchdogWithinASecond)
+{
+    ChildProcess player(testPlayerPath(), { "--app-id", "org.example.Crash", "--role", "music" });
+    ASSERT_TRUE(waitFor([&] { return sinksOfProcess(player.pid()) == QStringList { "speakers" }; }, 5s));
+
+    ChildProcess holder(tapHolderPath(), { "--pid", QString::number(player.pid()), "--gain", "0", "--journal", journal });
+    ASSERT_EQ(holder.readLine(15000), QStringLiteral("ready"));
+    ASSERT_TRUE(sinksOfProcess(player.pid()).value(0).startsWith("sonaric_tap_"));
+    EXPECT_LT(recordSink("speakers", 300).peak, 0.01f);
+
+    holder.kill(SIGKILL);
+    const auto killed = std::chrono::steady_clock::now();
+    ASSERT_TRUE(waitFor([&] { return sinksOfProcess(player.pid()) == QStringList { "speakers" }; }, 1000ms));
+    EXPECT_LE(std::chrono::steady_clock::now() - killed, 1000ms);
+    EXPECT_GT(recordSink("speakers", 300).peak, 0.9f);
+
+    // The application's next stream goes where it always went, not to a tap sink that is gone.
+    ChildProcess again(testPlayerPath(), { "--app-id", "org.example.Crash", "--role", "music", "--amplitude", "0.1" });
+    ASSERT_TRUE(waitFor([&] { return !sinksOfProcess(again.pid()).isEmpty(); }, 5s));
+    EXPECT_EQ(sinksOfProcess(again.pid()), QStringList { "speakers" });
+    EXPECT_TRUE(waitFor([&] { return sinkNames().size() == 2; }, 2s)) << qPrintable(sinkNames().join(' '));
+}

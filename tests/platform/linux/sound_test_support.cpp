@@ -1,0 +1,198 @@
+#include "sound_test_support.h"
+
+#include "platform/audio/linux/pulse_connection.h"
+#include "platform/audio/linux/pulse_query.h"
+
+#include <QProcess>
+
+#include <pulse/simple.h>
+
+#include <cmath>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace sonaric::test {
+
+ChildProcess::ChildProcess(const QString& program, const QStringList& arguments)
+{
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0)
+        return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    std::vector<QByteArray> storage { program.toLocal8Bit() };
+    for (const auto& a : arguments)
+        storage.push_back(a.toLocal8Bit());
+    std::vector<char*> argv;
+    for (auto& s : storage)
+        argv.push_back(s.data());
+    argv.push_back(nullptr);
+    if (posix_spawn(&m_pid, storage[0].constData(), &actions, nullptr, argv.data(), environ) != 0)
+        m_pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(fds[1]);
+    m_stdout = fds[0];
+}
+
+ChildProcess::~ChildProcess()
+{
+    kill(SIGKILL);
+    if (m_stdout >= 0)
+        ::close(m_stdout);
+}
+
+void ChildProcess::kill(int signal)
+{
+    if (m_pid <= 0)
+        return;
+    ::kill(m_pid, signal);
+    if (signal == SIGKILL) {
+        waitpid(m_pid, nullptr, 0);
+        m_pid = -1;
+    }
+}
+
+std::optional<QString> ChildProcess::readLine(int timeoutMs)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        const int newline = m_pending.indexOf('\n');
+        if (newline >= 0) {
+            const QString line = QString::fromUtf8(m_pending.left(newline));
+            m_pending.remove(0, newline + 1);
+            return line;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || m_stdout < 0)
+            return std::nullopt;
+        pollfd fd { m_stdout, POLLIN, 0 };
+        if (poll(&fd, 1, int(left.count())) <= 0)
+            continue;
+        char buffer[256];
+        const ssize_t n = ::read(m_stdout, buffer, sizeof buffer);
+        if (n <= 0)
+            return std::nullopt;
+        m_pending.append(buffer, int(n));
+    }
+}
+
+QString testPlayerPath() { return QStringLiteral(SONARIC_TEST_PLAYER); }
+QString tapHolderPath() { return QStringLiteral(SONARIC_TAP_HOLDER); }
+
+namespace {
+
+    PulseConnection& queryConnection()
+    {
+        static thread_local std::unique_ptr<PulseConnection> connection;
+        if (!connection || !connection->isReady()) {
+            connection = std::make_unique<PulseConnection>(QStringLiteral("Sonaric test"));
+            connection->connect(2000, nullptr);
+        }
+        return *connection;
+    }
+
+} // namespace
+
+Level recordSink(const QString& sink, int ms)
+{
+    // At the sink's own rate: a resampler's ripple would add to the peaks measured.
+    unsigned rate = 48000;
+    if (const auto sinks = PulseQuery::sinks(queryConnection()))
+        for (const auto& s : *sinks)
+            if (s.name == sink)
+                rate = s.rate;
+    const pa_sample_spec spec { PA_SAMPLE_FLOAT32NE, rate, 2 };
+    pa_buffer_attr attr;
+    attr.maxlength = std::uint32_t(-1);
+    attr.fragsize = rate * 8 / 100;
+    attr.tlength = attr.prebuf = attr.minreq = std::uint32_t(-1);
+    int error = 0;
+    const QByteArray monitor = (sink + QStringLiteral(".monitor")).toUtf8();
+    pa_simple* s = pa_simple_new(nullptr, "Sonaric test recorder", PA_STREAM_RECORD, monitor.constData(), "record",
+        &spec, nullptr, &attr, &error);
+    Level level;
+    if (!s)
+        return level;
+    std::vector<float> chunk(rate / 100 * 2);
+    double sum = 0;
+    std::size_t count = 0;
+    for (int done = 0; done < ms; done += 10) {
+        if (pa_simple_read(s, chunk.data(), chunk.size() * sizeof(float), &error) < 0)
+            break;
+        for (float v : chunk) {
+            level.peak = std::max(level.peak, std::fabs(v));
+            sum += double(v) * v;
+        }
+        count += chunk.size();
+    }
+    pa_simple_free(s);
+    level.rms = count ? float(std::sqrt(sum / double(count))) : 0.0f;
+    return level;
+}
+
+
+QStringList sinksOfProcess(pid_t pid)
+{
+    auto& connection = queryConnection();
+    const auto sinks = PulseQuery::sinks(connection);
+    const auto streams = PulseQuery::streams(connection);
+    QStringList names;
+    if (!sinks || !streams)
+        return names;
+    for (const auto& stream : *streams) {
+        if (stream.pid != pid)
+            continue;
+        for (const auto& sink : *sinks)
+            if (sink.index == stream.sink)
+                names.append(sink.name);
+    }
+    return names;
+}
+
+QStringList sinkNames()
+{
+    QStringList names;
+    if (const auto sinks = PulseQuery::sinks(queryConnection()))
+        for (const auto& sink : *sinks)
+            names.append(sink.name);
+    return names;
+}
+
+bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (condition())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return condition();
+}
+
+QString pactl(const QStringList& arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral("pactl"), arguments);
+    process.waitForFinished(10000);
+    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+}
+
+bool restartServer()
+{
+    const int status = QProcess::execute(qEnvironmentVariable("SONARIC_SOUND_SERVER_SCRIPT"),
+        { QStringLiteral("restart"), serverKind(), qEnvironmentVariable("SONARIC_SOUND_SERVER_DIR") });
+    return status == 0;
+}
+
+bool haveServer() { return !qEnvironmentVariable("SONARIC_SOUND_SERVER").isEmpty(); }
+QString serverKind() { return qEnvironmentVariable("SONARIC_SOUND_SERVER"); }
+
+} // namespace sonaric::test

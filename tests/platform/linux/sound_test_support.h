@@ -1,0 +1,69 @@
+#pragma once
+
+// Helpers for tests that run against a real sound server started by with_sound_server.sh.
+
+#include "platform/audio/linux/pulse_snapshot.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <chrono>
+#include <ostream>
+#include <functional>
+#include <optional>
+#include <sys/types.h>
+#include <vector>
+
+namespace sonaric::test {
+
+/// Peak and RMS of what a sink played.
+struct Level {
+    float peak = 0;
+    float rms = 0;
+};
+
+/// A child process, killed (SIGKILL) and reaped when the object goes.
+class ChildProcess {
+public:
+    ChildProcess(const QString& program, const QStringList& arguments);
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    pid_t pid() const { return m_pid; }
+    void kill(int signal);
+    /// A line the child wrote to its standard output, waiting up to `timeoutMs`.
+    std::optional<QString> readLine(int timeoutMs);
+
+private:
+    pid_t m_pid = -1;
+    int m_stdout = -1;
+    QByteArray m_pending;
+};
+
+/// The test player built beside the tests, started with `arguments`.
+QString testPlayerPath();
+QString tapHolderPath();
+
+/// Records `ms` of `sink`'s monitor and measures it.
+Level recordSink(const QString& sink, int ms);
+/// The sinks (by name) that the playback streams of `pid` currently play into.
+QStringList sinksOfProcess(pid_t pid);
+/// The names of all sinks on the server.
+QStringList sinkNames();
+/// Polls `condition` every 50 ms until it holds or `timeout` passes.
+bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
+/// Runs pactl with `arguments`; its standard output.
+QString pactl(const QStringList& arguments);
+/// Restarts the sound server the test runs against.
+bool restartServer();
+/// Whether a sound server was started for the test (with_sound_server.sh sets the environment).
+bool haveServer();
+/// "pulseaudio" or "pipewire".
+QString serverKind();
+
+} // namespace sonaric::test
+
+// Readable failure messages for Qt strings.
+inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QStringList& list, std::ostream* out) { *out << '[' << list.join(", ").toStdString() << ']'; }

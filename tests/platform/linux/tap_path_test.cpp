@@ -1,0 +1,187 @@
+// The whole tap path on a real server: the tap engine over the PulseAudio backend, real players, and what
+// the sinks really played, recorded from their monitors.
+
+#include "audio/ca.h"
+#include "audio/tap_engine.h"
+#include "platform/audio/linux/pulse_audio_hardware.h"
+#include "platform/audio/linux/pulse_query.h"
+#include "platform/audio/linux/restore_memory.h"
+#include "platform/audio/linux/pulse_connection.h"
+#include "platform/serial_queue.h"
+#include "sound_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+using namespace sonaric;
+using namespace sonaric::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+class TapPathTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!haveServer())
+            GTEST_SKIP() << "needs a sound server: run through with_sound_server.sh";
+        PulseAudioHardware::Options options;
+        options.journalPath = qEnvironmentVariable("SONARIC_SOUND_SERVER_DIR") + QStringLiteral("/journal.json");
+        options.watchdogPath = QStringLiteral(SONARIC_WATCHDOG);
+        QString error;
+        hw = PulseAudioHardware::connect(options, &error);
+        ASSERT_TRUE(hw) << qPrintable(error);
+        engine = std::make_unique<TapEngine>(*hw);
+        engine->setOnError([this](const QString& message) {
+            std::lock_guard lock(errorMutex);
+            errors.append(message);
+        });
+        // As the mixer model does: device changes re-target the taps.
+        hw->addPropertyListenerBlock(kAudioObjectSystemObject, globalAddress(kAudioHardwarePropertyDevices), listenerQueue,
+            [this](auto...) { engine->devicesChanged(); });
+        hw->addPropertyListenerBlock(kAudioObjectSystemObject, globalAddress(kAudioHardwarePropertyDefaultOutputDevice),
+            listenerQueue, [this](auto...) { engine->outputDeviceChanged(); });
+    }
+
+    void TearDown() override
+    {
+        if (engine)
+            engine->stopAll();
+        listenerQueue.sync([] {});
+        engine.reset();
+        hw.reset();
+    }
+
+    AudioObjectID waitForProcess(pid_t pid)
+    {
+        AudioObjectID found = 0;
+        waitFor(
+            [&] {
+                for (AudioObjectID id : CA::array(*hw, kAudioObjectSystemObject, kAudioHardwarePropertyProcessObjectList))
+                    if (CA::uint32(*hw, id, kAudioProcessPropertyPID) == std::uint32_t(pid))
+                        found = id;
+                return found != 0;
+            },
+            5s);
+        return found;
+    }
+
+    static bool inTap(pid_t pid)
+    {
+        const auto sinks = sinksOfProcess(pid);
+        return !sinks.isEmpty()
+            && std::all_of(sinks.begin(), sinks.end(), [](const QString& s) { return s.startsWith("sonaric_tap_"); });
+    }
+
+    /// Applies a gain and waits until the player's streams are in the tap and the path has settled.
+    void tap(pid_t pid, AudioObjectID process, float gain, std::optional<QString> route = std::nullopt)
+    {
+        engine->apply("org.example.Player", { process }, gain, route);
+        ASSERT_TRUE(waitFor([&] { return inTap(pid); }, 8s)) << qPrintable(sinksOfProcess(pid).join(' '));
+        std::this_thread::sleep_for(300ms);
+    }
+
+    QStringList errorList()
+    {
+        std::lock_guard lock(errorMutex);
+        return errors;
+    }
+
+    SerialQueue listenerQueue { "test.listeners" };
+    std::unique_ptr<PulseAudioHardware> hw;
+    std::unique_ptr<TapEngine> engine;
+    std::mutex errorMutex;
+    QStringList errors;
+};
+
+} // namespace
+
+TEST_F(TapPathTest, LevelsAreHeardAsSetAndUnityLeavesTheStreamAlone)
+{
+    ChildProcess player(testPlayerPath(), { "--app-id", "org.example.Player", "--amplitude", "1.0" });
+    const AudioObjectID process = waitForProcess(player.pid());
+    ASSERT_NE(process, 0u);
+    EXPECT_GT(recordSink("speakers", 300).peak, 0.95f);
+
+    tap(player.pid(), process, 0.5f);
+    const Level half = recordSink("speakers", 400);
+    EXPECT_NEAR(half.peak, 0.5f, 0.03f);
+    EXPECT_NEAR(half.rms, 0.5f / std::sqrt(2.0f), 0.03f);
+
+    engine->apply("org.example.Player", { process }, 0.0f, std::nullopt);
+    std::this_thread::sleep_for(200ms);
+    EXPECT_LT(recordSink("speakers", 400).peak, 0.001f);
+
+    // A boost of a full-scale input is held below full scale by the limiter.
+    engine->apply("org.example.Player", { process }, 2.0f, std::nullopt);
+    std::this_thread::sleep_for(200ms);
+    const Level boosted = recordSink("speakers", 400);
+    EXPECT_LE(boosted.peak, 0.991f);
+    EXPECT_GT(boosted.peak, 0.9f);
+
+    engine->apply("org.example.Player", { process }, 1.0f, std::nullopt);
+    ASSERT_TRUE(waitFor([&] { return sinksOfProcess(player.pid()) == QStringList { "speakers" }; }, 3s));
+    EXPECT_TRUE(waitFor([] { return sinkNames().size() == 2; }, 2s)) << qPrintable(sinkNames().join(' '));
+    EXPECT_GT(recordSink("speakers", 300).peak, 0.95f);
+    EXPECT_TRUE(errorList().isEmpty()) << qPrintable(errorList().join('\n'));
+}
+
+TEST_F(TapPathTest, ARoutePlaysOnItsDeviceOnlyAndFollowsItAwayAndBack)
+{
+    ChildProcess player(testPlayerPath(), { "--app-id", "org.example.Player", "--amplitude", "0.8" });
+    const AudioObjectID process = waitForProcess(player.pid());
+    ASSERT_NE(process, 0u);
+    tap(player.pid(), process, 1.0f, QStringLiteral("headphones"));
+    EXPECT_GT(recordSink("headphones", 300).peak, 0.75f);
+    EXPECT_LT(recordSink("speakers", 300).peak, 0.001f);
+
+    const QString module = pactl({ "list", "short", "modules" }).split('\n').filter("sink_name=headphones").value(0).section('\t', 0, 0);
+    ASSERT_FALSE(module.isEmpty());
+    pactl({ "unload-module", module });
+    EXPECT_TRUE(waitFor([] { return recordSink("speakers", 200).peak > 0.75f; }, 5s));
+
+    pactl({ "load-module", "module-null-sink", "sink_name=headphones", "sink_properties=device.description=Headphones" });
+    EXPECT_TRUE(waitFor([] { return recordSink("headphones", 200).peak > 0.75f; }, 8s));
+    EXPECT_LT(recordSink("speakers", 300).peak, 0.001f);
+}
+
+TEST_F(TapPathTest, ALaterStreamOfATappedApplicationIsTappedAndAnUnrelatedOneIsNot)
+{
+    ChildProcess player(testPlayerPath(),
+        { "--app-id", "org.example.Player", "--role", "music", "--amplitude", "0.8", "--second-stream-after", "2500" });
+    const AudioObjectID process = waitForProcess(player.pid());
+    ASSERT_NE(process, 0u);
+    tap(player.pid(), process, 0.0f);
+    ASSERT_TRUE(waitFor([&] { return sinksOfProcess(player.pid()).size() == 2 && inTap(player.pid()); }, 8s))
+        << qPrintable(sinksOfProcess(player.pid()).join(' '));
+    EXPECT_LT(recordSink("speakers", 300).peak, 0.001f);
+
+    // Another application with the same role starts while the first one is tapped: the server must not have
+    // learnt to send "music" into the tap.
+    ChildProcess other(testPlayerPath(), { "--app-id", "org.example.Other", "--role", "music", "--amplitude", "0.3" });
+    ASSERT_TRUE(waitFor([&] { return !sinksOfProcess(other.pid()).isEmpty(); }, 5s));
+    std::this_thread::sleep_for(500ms);
+    EXPECT_EQ(sinksOfProcess(other.pid()), QStringList { "speakers" });
+    EXPECT_NEAR(recordSink("speakers", 300).peak, 0.3f, 0.03f);
+
+    PulseConnection connection(QStringLiteral("test"));
+    ASSERT_TRUE(connection.connect(2000, nullptr));
+    if (const auto table = RestoreMemory::read(connection))
+        EXPECT_TRUE(RestoreMemory::pointingAt(*table, "sonaric_tap_").empty());
+}
+
+TEST_F(TapPathTest, ARestartedServerGetsTheTapBackAtTheSameLevel)
+{
+    ChildProcess player(testPlayerPath(), { "--app-id", "org.example.Player", "--amplitude", "1.0" });
+    const AudioObjectID process = waitForProcess(player.pid());
+    ASSERT_NE(process, 0u);
+    tap(player.pid(), process, 0.5f);
+    EXPECT_NEAR(recordSink("speakers", 300).peak, 0.5f, 0.03f);
+
+    ASSERT_TRUE(restartServer());
+    ASSERT_TRUE(waitFor([&] { return hw->isConnected() && inTap(player.pid()); }, 15s))
+        << qPrintable(sinksOfProcess(player.pid()).join(' '));
+    EXPECT_TRUE(waitFor([] { return std::abs(recordSink("speakers", 300).peak - 0.5f) < 0.03f; }, 5s));
+    EXPECT_EQ(waitForProcess(player.pid()), process);
+}
