@@ -1,6 +1,8 @@
 // A mixer refresh in which nothing changed, against the discovery it starts with, in the same run.
 // 200 applications over 500 process objects, a quarter of them with saved levels (and so with taps).
 
+#include "large_scene.h"
+
 #include "audio/process_discovery.h"
 #include "model/mixer_model.h"
 #include "platform/audio/sim/simulated_audio_hardware.h"
@@ -17,31 +19,8 @@ using namespace sonaric;
 
 namespace {
 
-Scene scene()
-{
-    Scene s;
-    SceneDevice speakers;
-    speakers.uid = QStringLiteral("spk");
-    speakers.name = QStringLiteral("Speakers");
-    speakers.isDefaultOutput = true;
-    s.devices.push_back(speakers);
-    for (int a = 0; a < 200; ++a)
-        s.applications.push_back({ 1000 + a, QStringLiteral("com.example.app%1").arg(a), QStringLiteral("App %1").arg(a),
-            ActivationPolicy::regular });
-    for (int p = 0; p < 500; ++p) {
-        SceneProcess process;
-        const int app = p % 200;
-        process.pid = p < 200 ? 1000 + app : 5000 + p;
-        process.bundleID = p < 200 ? QStringLiteral("com.example.app%1").arg(app) : QStringLiteral("com.example.app%1.helper").arg(app);
-        process.responsiblePid = 1000 + app;
-        process.playing = p % 2 == 0;
-        s.processes.push_back(process);
-    }
-    return s;
-}
-
 struct Fixture {
-    Scene description = scene();
+    Scene description = bench::largeScene(200, 500);
     SimulatedAudioHardware hw { description };
     SimulatedWorkspace workspace { description };
     SimulatedScripting scripting;
