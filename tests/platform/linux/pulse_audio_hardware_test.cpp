@@ -241,11 +241,12 @@ TEST_F(PulseAudioHardwareTest, AStartUndoesTheTapsOfADeadInstance)
         taps.push_back({ deadOwner, connection.serverName(), "sonaric_tap_dead",
             { { index, player.pid(), "speakers" } }, {} });
     });
-    ASSERT_EQ(sinksOfProcess(player.pid()), QStringList { "sonaric_tap_dead" });
+    // PipeWire's session manager carries out a move a moment later.
+    ASSERT_TRUE(waitFor([&] { return sinksOfProcess(player.pid()) == QStringList { "sonaric_tap_dead" }; }, 2s));
 
     hw = connectHardware();
     ASSERT_TRUE(hw);
-    EXPECT_EQ(sinksOfProcess(player.pid()), QStringList { "speakers" });
+    EXPECT_TRUE(waitFor([&] { return sinksOfProcess(player.pid()) == QStringList { "speakers" }; }, 1s));
     EXPECT_FALSE(sinkNames().contains("sonaric_tap_dead"));
     EXPECT_TRUE(TapJournal(journal).read().empty());
     if (const auto table = RestoreMemory::read(connection))

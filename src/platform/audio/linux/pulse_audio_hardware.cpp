@@ -476,6 +476,7 @@ void PulseAudioHardware::sinkArrived(const SinkRecord& sink)
 void PulseAudioHardware::streamArrived(const StreamRecord& stream)
 {
     bool listChanged = false;
+    bool evict = false;
     std::vector<AudioObjectID> follow;
     {
         std::lock_guard lock(m_mutex);
@@ -506,8 +507,22 @@ void PulseAudioHardware::streamArrived(const StreamRecord& stream)
                     follow.push_back(id);
             }
         }
+        // A stream of anyone else that lands in a tap sink was sent there by the server's memory of a move
+        // (PipeWire's session manager keeps that memory where the pulse protocol cannot reach it): it goes
+        // straight back to the default device.
+        if (!stream.internal) {
+            for (const auto& [id, tap] : m_taps) {
+                if (tap->sinkIndex != stream.sink)
+                    continue;
+                const auto& keys = tap->processKeys;
+                if (std::find(keys.begin(), keys.end(), stream.processKey()) == keys.end())
+                    evict = true;
+            }
+        }
         m_changed.notify_all();
     }
+    if (evict)
+        m_control->async([this, index = stream.index] { evictStream(index); });
     for (AudioObjectID id : follow)
         m_control->async([this, id, index = stream.index] { moveIn(id, { index }); });
     if (listChanged)
@@ -1242,6 +1257,36 @@ void PulseAudioHardware::moveBack(Aggregate& aggregate, const Tap& tap)
                 t.restore.clear();
             }
     });
+}
+
+void PulseAudioHardware::evictStream(std::uint32_t index)
+{
+    std::lock_guard ops(m_ops);
+    QString target;
+    {
+        std::lock_guard lock(m_mutex);
+        if (!m_connected || m_stopping)
+            return;
+        const auto stream = std::find_if(
+            m_streams.begin(), m_streams.end(), [&](const StreamRecord& s) { return s.index == index; });
+        const SinkRecord* current = nullptr;
+        for (const auto& sink : m_sinks)
+            if (stream != m_streams.end() && sink.index == stream->sink)
+                current = &sink;
+        if (!current || current->tapUid.isEmpty())
+            return;
+        for (const auto& [id, tap] : m_taps) {
+            const auto& keys = tap->processKeys;
+            if (tap->sinkIndex == current->index
+                && std::find(keys.begin(), keys.end(), stream->processKey()) != keys.end())
+                return;
+        }
+        const SinkRecord* fallback = sinkNamed(m_defaultSink);
+        if (!fallback || !fallback->tapUid.isEmpty())
+            return;
+        target = fallback->name;
+    }
+    PulseQuery::moveStream(*m_connection, index, target);
 }
 
 void PulseAudioHardware::scrubRestoreMemory()

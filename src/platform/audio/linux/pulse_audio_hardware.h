@@ -50,7 +50,7 @@ public:
         /// Target of the playback queue of a tap path; 0: chosen for the server.
         std::uint32_t latencyMs = 0;
         /// How long objects outlive a lost server before they vanish.
-        int serverGraceMs = 3000;
+        int serverGraceMs = 5000;
         /// The bundle identifier of a process whose streams name no application id; empty: none.
         std::function<QString(pid_t)> bundleIdentifierForProcess;
     };
@@ -118,6 +118,7 @@ private:
     void stopAggregate(Aggregate& aggregate);
     void moveIn(AudioObjectID aggregateID, const std::vector<std::uint32_t>& onlyStreams);
     void moveBack(Aggregate& aggregate, const Tap& tap);
+    void evictStream(std::uint32_t index);
     void scrubRestoreMemory();
     void ensureWatchdog();
 
