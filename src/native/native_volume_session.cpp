@@ -5,16 +5,18 @@
 
 #include <QTimer>
 
-namespace sonaric {
+namespace sonaric
+{
 
-namespace {
-    std::unique_ptr<NativeVolumeControlling> controllerFor(NativeVolumeSource source, Scripting& scripting,
-        const Workspace& workspace)
-    {
-        if (source.isBrowser())
-            return std::make_unique<BrowserMediaVolume>(source, scripting, workspace);
-        return std::make_unique<AppVolume>(source, scripting);
-    }
+namespace
+{
+std::unique_ptr<NativeVolumeControlling> controllerFor(
+    NativeVolumeSource source, Scripting& scripting, const Workspace& workspace)
+{
+    if (source.isBrowser())
+        return std::make_unique<BrowserMediaVolume>(source, scripting, workspace);
+    return std::make_unique<AppVolume>(source, scripting);
+}
 } // namespace
 
 NativeVolumeSession::NativeVolumeSession(NativeVolumeSource source, Scripting& scripting, const Workspace& workspace,
@@ -25,7 +27,10 @@ NativeVolumeSession::NativeVolumeSession(NativeVolumeSource source, Scripting& s
 {
 }
 
-NativeVolumeSession::~NativeVolumeSession() { cancelTask(); }
+NativeVolumeSession::~NativeVolumeSession()
+{
+    cancelTask();
+}
 
 std::optional<NativeVolumeState> NativeVolumeSession::state() const
 {
@@ -42,8 +47,8 @@ void NativeVolumeSession::connect(std::function<void()> onFailure)
     const quint64 revision = ++m_revision;
     setBusy(true);
     setError(std::nullopt, {});
-    m_controller->connect(startTask(),
-        onMainThread([this, revision, onFailure = std::move(onFailure)](const NativeVolumeResult& result) {
+    m_controller->connect(
+        startTask(), onMainThread([this, revision, onFailure = std::move(onFailure)](const NativeVolumeResult& result) {
             if (m_revision != revision)
                 return; // a newer operation owns the session's state
             if (result.isSuccess()) {
@@ -152,16 +157,17 @@ void NativeVolumeSession::update(const NativeVolumeState& state, const QString& 
         delay->deleteLater();
         if (cancellation.isCancelled())
             return;
-        m_controller->set(desired, current, cancellation, onMainThread([this, revision](const NativeVolumeResult& result) {
-            if (m_revision != revision || result.isCancelled())
-                return;
-            setDesired({});
-            if (result.isSuccess())
-                setConnection(result.connection());
-            else
-                fail(result.error());
-            dropTask();
-        }));
+        m_controller->set(
+            desired, current, cancellation, onMainThread([this, revision](const NativeVolumeResult& result) {
+                if (m_revision != revision || result.isCancelled())
+                    return;
+                setDesired({});
+                if (result.isSuccess())
+                    setConnection(result.connection());
+                else
+                    fail(result.error());
+                dropTask();
+            }));
     });
     delay->start(debounceMilliseconds);
 }
@@ -198,7 +204,10 @@ NativeVolumeControlling::Completion NativeVolumeSession::onMainThread(
     };
 }
 
-void NativeVolumeSession::fail(const NativeVolumeError& error) { setError(error.message, error.steps); }
+void NativeVolumeSession::fail(const NativeVolumeError& error)
+{
+    setError(error.message, error.steps);
+}
 
 void NativeVolumeSession::setConnection(std::optional<NativeVolumeConnection> connection)
 {

@@ -15,7 +15,8 @@
 
 class QTimer;
 
-namespace sonaric {
+namespace sonaric
+{
 
 class Scripting;
 class Workspace;
@@ -23,7 +24,8 @@ class Workspace;
 /// The main-thread face of one native connector: connects and disconnects its controller, re-reads its
 /// volumes, and sends volume changes after a 120 ms pause, all in at most one task at a time. A revision
 /// counter drops results that a newer request has made stale.
-class NativeVolumeSession : public QObject {
+class NativeVolumeSession : public QObject
+{
     Q_OBJECT
     Q_PROPERTY(bool connected READ isConnected NOTIFY connectionChanged)
     Q_PROPERTY(bool busy READ busy NOTIFY busyChanged)

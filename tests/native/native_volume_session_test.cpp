@@ -10,7 +10,8 @@
 using namespace sonaric;
 using namespace sonaric::test;
 
-namespace {
+namespace
+{
 
 const NativeVolumeSource kSpotify = NativeVolumeSource::allCases()[4];
 const NativeVolumeSource kChrome = NativeVolumeSource::allCases()[1];
@@ -44,7 +45,11 @@ NativeVolumeTab tab(const char* id, float volume, bool muted = false)
     return { QString::fromLatin1(id), QStringLiteral("Title"), true, { volume, muted } };
 }
 
-NativeVolumeError failure() { return NativeVolumeError(QStringLiteral("Spotify did not answer."), { QStringLiteral("Open the Spotify desktop app.") }); }
+NativeVolumeError failure()
+{
+    return NativeVolumeError(
+        QStringLiteral("Spotify did not answer."), { QStringLiteral("Open the Spotify desktop app.") });
+}
 
 } // namespace
 

@@ -4,9 +4,11 @@
 
 #include <cstring>
 
-namespace sonaric {
+namespace sonaric
+{
 
-namespace {
+namespace
+{
 
 template <typename T> QByteArray nativeBytes(T value)
 {
@@ -33,28 +35,40 @@ QString fourCharCodeText(FourCharCode code)
 
 AppleEventDescriptor::AppleEventDescriptor() = default;
 
-AppleEventDescriptor AppleEventDescriptor::nullDescriptor() { return AppleEventDescriptor(); }
+AppleEventDescriptor AppleEventDescriptor::nullDescriptor()
+{
+    return AppleEventDescriptor();
+}
 
 AppleEventDescriptor AppleEventDescriptor::boolean(bool value)
 {
     return withData(typeBoolean, QByteArray(1, value ? 1 : 0));
 }
 
-AppleEventDescriptor AppleEventDescriptor::int32(std::int32_t value) { return withData(typeSInt32, nativeBytes(value)); }
+AppleEventDescriptor AppleEventDescriptor::int32(std::int32_t value)
+{
+    return withData(typeSInt32, nativeBytes(value));
+}
 
 AppleEventDescriptor AppleEventDescriptor::string(const QString& text)
 {
     return withData(typeUnicodeText, text.toUtf8());
 }
 
-AppleEventDescriptor AppleEventDescriptor::typeCode(FourCharCode code) { return withData(typeType, nativeBytes(code)); }
+AppleEventDescriptor AppleEventDescriptor::typeCode(FourCharCode code)
+{
+    return withData(typeType, nativeBytes(code));
+}
 
 AppleEventDescriptor AppleEventDescriptor::enumCode(FourCharCode code)
 {
     return withData(typeEnumerated, nativeBytes(code));
 }
 
-AppleEventDescriptor AppleEventDescriptor::missingValue() { return typeCode(typeMissingValue); }
+AppleEventDescriptor AppleEventDescriptor::missingValue()
+{
+    return typeCode(typeMissingValue);
+}
 
 AppleEventDescriptor AppleEventDescriptor::withData(DescType type, const QByteArray& data)
 {
@@ -99,7 +113,10 @@ AppleEventDescriptor AppleEventDescriptor::appleEvent(FourCharCode eventClass, F
     return event;
 }
 
-QByteArray AppleEventDescriptor::data() const { return m_data; }
+QByteArray AppleEventDescriptor::data() const
+{
+    return m_data;
+}
 
 bool AppleEventDescriptor::booleanValue() const
 {
@@ -131,12 +148,22 @@ std::optional<QString> AppleEventDescriptor::stringValue() const
     return std::nullopt;
 }
 
+std::optional<pid_t> AppleEventDescriptor::processIdentifierValue() const
+{
+    if (m_type != typeKernelProcessID || m_data.size() != sizeof(std::int32_t))
+        return std::nullopt;
+    return pid_t(fromNativeBytes<std::int32_t>(m_data));
+}
+
 FourCharCode AppleEventDescriptor::typeCodeValue() const
 {
     return m_data.size() == 4 ? fromNativeBytes<FourCharCode>(m_data) : 0;
 }
 
-int AppleEventDescriptor::numberOfItems() const { return isList() ? int(m_items.size()) : 0; }
+int AppleEventDescriptor::numberOfItems() const
+{
+    return isList() ? int(m_items.size()) : 0;
+}
 
 std::optional<AppleEventDescriptor> AppleEventDescriptor::descriptorAtIndex(int index) const
 {
@@ -228,8 +255,8 @@ bool AppleEventDescriptor::operator==(const AppleEventDescriptor& other) const
 {
     return m_type == other.m_type && m_data == other.m_data && m_isRecord == other.m_isRecord
         && m_items == other.m_items && m_fields == other.m_fields && m_eventClass == other.m_eventClass
-        && m_eventID == other.m_eventID && m_returnID == other.m_returnID
-        && m_transactionID == other.m_transactionID && m_target == other.m_target;
+        && m_eventID == other.m_eventID && m_returnID == other.m_returnID && m_transactionID == other.m_transactionID
+        && m_target == other.m_target;
 }
 
 } // namespace sonaric

@@ -13,7 +13,8 @@
 #include <utility>
 #include <vector>
 
-namespace sonaric {
+namespace sonaric
+{
 
 using FourCharCode = std::uint32_t;
 using DescType = FourCharCode;
@@ -69,7 +70,8 @@ inline constexpr int errAETimeout = -1712;
 inline constexpr int procNotFound = -600;
 
 /// One node of an Apple-event descriptor tree. A value type with equality over its whole content.
-class AppleEventDescriptor {
+class AppleEventDescriptor
+{
 public:
     /// The null descriptor ('null'), also the container of an object specifier for the application.
     AppleEventDescriptor();
@@ -101,6 +103,8 @@ public:
     std::int32_t int32Value() const;
     /// The value as text: text itself, or a number as decimal text; absent for anything else.
     std::optional<QString> stringValue() const;
+    /// The process identifier of a process address ('kpid'); absent for anything else.
+    std::optional<pid_t> processIdentifierValue() const;
     /// The code of a type, enumeration or other four-byte descriptor; 0 otherwise.
     FourCharCode typeCodeValue() const;
 

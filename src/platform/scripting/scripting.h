@@ -10,7 +10,8 @@
 
 #include <optional>
 
-namespace sonaric {
+namespace sonaric
+{
 
 /// The error-dictionary keys of NSAppleScript.
 inline const QString NSAppleScriptErrorMessage = QStringLiteral("NSAppleScriptErrorMessage");
@@ -41,7 +42,8 @@ struct AppleEventSendResult {
     std::optional<AppleEventSendError> error;
 };
 
-class Scripting {
+class Scripting
+{
 public:
     virtual ~Scripting() = default;
 

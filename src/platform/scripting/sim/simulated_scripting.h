@@ -14,11 +14,14 @@
 #include <atomic>
 #include <chrono>
 #include <deque>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <vector>
 
-namespace sonaric {
+namespace sonaric
+{
 
 /// A scripted media application (Spotify, Music, TV): a volume in percent and, where it has one, a mute.
 struct FakeMediaApp {
@@ -78,7 +81,8 @@ struct FakeBrowser {
     std::optional<FakeScriptError> getDataError; ///< the get-data events fail with this "errn"/"errs"
 };
 
-class SimulatedScripting final : public Scripting {
+class SimulatedScripting final : public Scripting
+{
 public:
     SimulatedScripting() = default;
 

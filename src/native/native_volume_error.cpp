@@ -1,0 +1,35 @@
+#include "native/native_volume_error.h"
+
+namespace sonaric
+{
+
+namespace
+{
+
+const QString kTryAgain = QStringLiteral("Click Try Again.");
+
+} // namespace
+
+NativeVolumeError NativeVolumeError::failure(NativeVolumeSource source, const QString& detail)
+{
+    if (detail == QStringLiteral("not-running"))
+        return { source.appName() + QStringLiteral(" isn't open."), { source.openStep(), kTryAgain } };
+    const QString fix = source.isBrowser() ? QStringLiteral("Reload the tab.")
+                                           : QStringLiteral("Restart ") + source.menuName() + QStringLiteral(".");
+    return { source.title() + QStringLiteral(" returned an invalid volume."), { fix, kTryAgain } };
+}
+
+NativeVolumeError NativeVolumeError::scriptFailure(NativeVolumeSource source, int number, const QString& detail)
+{
+    if (number == -1743)
+        return { QStringLiteral("Sonaric isn't allowed to control ") + source.appName() + QStringLiteral("."),
+            source.automationSteps() << kTryAgain };
+    if (source.isBrowser()
+        && (detail.contains(QStringLiteral("JavaScript from Apple Events"), Qt::CaseInsensitive)
+            || detail.contains(QStringLiteral("JavaScript through AppleScript"), Qt::CaseInsensitive)))
+        return { source.appName() + QStringLiteral(" is blocking JavaScript from Apple Events."),
+            source.javaScriptSteps() << kTryAgain };
+    return { detail, source.automationSteps() + source.javaScriptSteps() << kTryAgain };
+}
+
+} // namespace sonaric
