@@ -1,7 +1,9 @@
 #include "app/platform.h"
 
+#include "platform/audio/linux/pulse_audio_hardware.h"
 #include "platform/audio/sim/simulated_audio_hardware.h"
 #include "platform/scene/scene.h"
+#include "platform/workspace/linux/linux_workspace.h"
 #include "platform/workspace/sim/simulated_workspace.h"
 
 namespace sonaric {
@@ -69,18 +71,24 @@ namespace {
 
 Platform makePlatform(const PlatformChoice& choice)
 {
-    switch (choice.kind) {
-    case PlatformChoice::Kind::sim:
+    if (choice.kind == PlatformChoice::Kind::sim)
         return simulated(choice, QStringLiteral("as asked"));
-    case PlatformChoice::Kind::linux: {
-        Platform platform;
-        platform.error = QStringLiteral("the Linux audio platform is not part of this build yet");
-        return platform;
+
+    QString error;
+    std::unique_ptr<AudioHardware> audio = PulseAudioHardware::connect(&error);
+    if (!audio) {
+        if (choice.kind == PlatformChoice::Kind::linux) {
+            Platform platform;
+            platform.error = QStringLiteral("no PulseAudio or PipeWire server answered (%1)").arg(error);
+            return platform;
+        }
+        return simulated(choice, QStringLiteral("no PulseAudio or PipeWire server answered"));
     }
-    case PlatformChoice::Kind::automatic:
-        break;
-    }
-    return simulated(choice, QStringLiteral("no sound server backend in this build"));
+    Platform platform;
+    platform.audio = std::move(audio);
+    platform.workspace = std::make_unique<LinuxWorkspace>();
+    platform.description = QStringLiteral("using the sound server");
+    return platform;
 }
 
 } // namespace sonaric
