@@ -11,7 +11,8 @@
 
 using namespace sonaric;
 
-namespace {
+namespace
+{
 
 struct Fixture {
     Scene scene = bench::largeScene(100, 500);

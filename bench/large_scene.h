@@ -6,7 +6,8 @@
 
 #include "platform/scene/scene.h"
 
-namespace sonaric::bench {
+namespace sonaric::bench
+{
 
 inline Scene largeScene(int applications, int processes)
 {
@@ -17,8 +18,9 @@ inline Scene largeScene(int applications, int processes)
     speakers.isDefaultOutput = true;
     scene.devices.push_back(speakers);
     for (int a = 0; a < applications; ++a) {
-        scene.applications.push_back({ 1000 + a, QStringLiteral("com.example.app%1").arg(a),
-            QStringLiteral("Application %1").arg(a), a % 10 == 0 ? ActivationPolicy::accessory : ActivationPolicy::regular });
+        scene.applications.push_back(
+            { 1000 + a, QStringLiteral("com.example.app%1").arg(a), QStringLiteral("Application %1").arg(a),
+                a % 10 == 0 ? ActivationPolicy::accessory : ActivationPolicy::regular });
     }
     for (int p = 0; p < processes; ++p) {
         SceneProcess process;

@@ -17,7 +17,8 @@
 
 using namespace sonaric;
 
-namespace {
+namespace
+{
 
 struct Fixture {
     Scene description = bench::largeScene(200, 500);

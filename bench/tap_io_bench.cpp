@@ -15,7 +15,8 @@
 using namespace sonaric;
 using namespace sonaric::test;
 
-namespace {
+namespace
+{
 
 enum Input { music = 0, noise = 1 };
 
@@ -35,10 +36,9 @@ struct Cycle {
         auto& samples = in.samples(0);
         for (std::size_t i = 0; i < samples.size(); ++i) {
             const double t = double(i / 2) / 48000.0;
-            samples[i] = input == music
-                ? float(0.15 * std::sin(2 * M_PI * 220 * t) + 0.1 * std::sin(2 * M_PI * 331 * t + i % 2)
-                    + 0.05 * std::sin(2 * M_PI * 1250 * t))
-                : (unit(random) > 0 ? 1.0f : -1.0f);
+            samples[i] = input == music ? float(0.15 * std::sin(2 * M_PI * 220 * t)
+                             + 0.1 * std::sin(2 * M_PI * 331 * t + i % 2) + 0.05 * std::sin(2 * M_PI * 1250 * t))
+                                        : (unit(random) > 0 ? 1.0f : -1.0f);
         }
         state.currentGain = gain;
         state.targetGain = gain;

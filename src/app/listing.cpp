@@ -3,9 +3,13 @@
 #include "audio/ca.h"
 #include "audio/process_discovery.h"
 
-namespace sonaric {
+namespace sonaric
+{
 
-bool wantsListing(const QStringList& arguments) { return arguments.contains(QStringLiteral("--list")); }
+bool wantsListing(const QStringList& arguments)
+{
+    return arguments.contains(QStringLiteral("--list"));
+}
 
 QStringList listingLines(AudioHardware& hw, const Workspace& workspace)
 {
@@ -16,7 +20,10 @@ QStringList listingLines(AudioHardware& hw, const Workspace& workspace)
         QStringList objects;
         for (AudioObjectID object : app.processObjects)
             objects << QString::number(object);
-        lines << QStringLiteral("%1\t%2\tpid=%3\tobjects=[%4]").arg(app.name, app.id).arg(app.pid).arg(objects.join(u", "));
+        lines << QStringLiteral("%1\t%2\tpid=%3\tobjects=[%4]")
+                     .arg(app.name, app.id)
+                     .arg(app.pid)
+                     .arg(objects.join(u", "));
     }
     lines << QStringLiteral("raw HAL process objects: %1").arg(ProcessDiscovery::rawProcesses(hw).size());
 

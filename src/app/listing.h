@@ -5,7 +5,8 @@
 
 #include <QStringList>
 
-namespace sonaric {
+namespace sonaric
+{
 
 /// True when any argument, the program path included, is exactly "--list".
 bool wantsListing(const QStringList& arguments);

@@ -6,7 +6,8 @@
 #include "platform/workspace/linux/linux_workspace.h"
 #include "platform/workspace/sim/simulated_workspace.h"
 
-namespace sonaric {
+namespace sonaric
+{
 
 PlatformChoice parsePlatformChoice(const QStringList& arguments, const QProcessEnvironment& environment)
 {
@@ -42,30 +43,32 @@ PlatformChoice parsePlatformChoice(const QStringList& arguments, const QProcessE
     return choice;
 }
 
-namespace {
+namespace
+{
 
-    Platform simulated(const PlatformChoice& choice, const QString& why)
-    {
-        Platform platform;
-        Scene scene;
-        if (choice.sceneFile.isEmpty()) {
-            scene = demoScene();
-            platform.description = QStringLiteral("using the simulated audio system with the demo scene (%1)").arg(why);
-        } else {
-            SceneLoadResult loaded = loadSceneFile(choice.sceneFile);
-            if (!loaded.scene) {
-                platform.error = loaded.error;
-                return platform;
-            }
-            scene = std::move(*loaded.scene);
-            platform.description = QStringLiteral("using the simulated audio system with the scene %1").arg(choice.sceneFile);
+Platform simulated(const PlatformChoice& choice, const QString& why)
+{
+    Platform platform;
+    Scene scene;
+    if (choice.sceneFile.isEmpty()) {
+        scene = demoScene();
+        platform.description = QStringLiteral("using the simulated audio system with the demo scene (%1)").arg(why);
+    } else {
+        SceneLoadResult loaded = loadSceneFile(choice.sceneFile);
+        if (!loaded.scene) {
+            platform.error = loaded.error;
+            return platform;
         }
-        auto audio = std::make_unique<SimulatedAudioHardware>(scene);
-        platform.simulated = audio.get();
-        platform.audio = std::move(audio);
-        platform.workspace = std::make_unique<SimulatedWorkspace>(scene);
-        return platform;
+        scene = std::move(*loaded.scene);
+        platform.description
+            = QStringLiteral("using the simulated audio system with the scene %1").arg(choice.sceneFile);
     }
+    auto audio = std::make_unique<SimulatedAudioHardware>(scene);
+    platform.simulated = audio.get();
+    platform.audio = std::move(audio);
+    platform.workspace = std::make_unique<SimulatedWorkspace>(scene);
+    return platform;
+}
 
 } // namespace
 

@@ -11,7 +11,8 @@
 
 #include <memory>
 
-namespace sonaric {
+namespace sonaric
+{
 
 class SimulatedAudioHardware;
 

@@ -11,10 +11,15 @@
 
 Q_LOGGING_CATEGORY(lcTapEngine, "TapEngine")
 
-namespace sonaric {
+namespace sonaric
+{
 
-namespace {
-    QString newUUID() { return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper(); }
+namespace
+{
+QString newUUID()
+{
+    return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+}
 } // namespace
 
 AppTap::AppTap(AudioHardware& hw, QString appID, std::vector<AudioObjectID> processObjects, float gain)
@@ -53,14 +58,16 @@ void AppTap::start(AudioObjectID outputDevice)
 
     const CFDictionary aggregate {
         { kAudioAggregateDeviceNameKey, QStringLiteral("Velorith-") + m_appID },
-        { kAudioAggregateDeviceUIDKey, QStringLiteral("%1.%2").arg(QLatin1String(kSonaricBundleIdentifier), newUUID()) },
+        { kAudioAggregateDeviceUIDKey,
+            QStringLiteral("%1.%2").arg(QLatin1String(kSonaricBundleIdentifier), newUUID()) },
         { kAudioAggregateDeviceMainSubDeviceKey, *uid },
         { kAudioAggregateDeviceIsPrivateKey, true },
         { kAudioAggregateDeviceIsStackedKey, false },
         { kAudioAggregateDeviceTapAutoStartKey, true },
         { kAudioAggregateDeviceSubDeviceListKey, QVariantList { CFDictionary { { kAudioSubDeviceUIDKey, *uid } } } },
         { kAudioAggregateDeviceTapListKey,
-            QVariantList { CFDictionary { { kAudioSubTapUIDKey, tap.uuid }, { kAudioSubTapDriftCompensationKey, true } } } },
+            QVariantList {
+                CFDictionary { { kAudioSubTapUIDKey, tap.uuid }, { kAudioSubTapDriftCompensationKey, true } } } },
     };
     AudioObjectID aggregateID = 0;
     status = m_hw.createAggregateDevice(aggregate, &aggregateID);
@@ -78,12 +85,13 @@ void AppTap::start(AudioObjectID outputDevice)
     }
 
     // The tap's stream comes after the output device's own input streams.
-    m_state->inputOffset.store(std::max(bufferCount(m_hw, m_aggregateID, kAudioObjectPropertyScopeInput) - 1, 0),
-        std::memory_order_relaxed);
+    m_state->inputOffset.store(
+        std::max(bufferCount(m_hw, m_aggregateID, kAudioObjectPropertyScopeInput) - 1, 0), std::memory_order_relaxed);
 
     double rate = 48000.0;
     std::uint32_t size = sizeof(rate);
-    if (m_hw.getPropertyData(m_aggregateID, globalAddress(kAudioDevicePropertyNominalSampleRate), &size, &rate) != noErr)
+    if (m_hw.getPropertyData(m_aggregateID, globalAddress(kAudioDevicePropertyNominalSampleRate), &size, &rate)
+        != noErr)
         rate = 48000.0;
     m_state->releaseCoeff.store(releaseCoefficient(rate), std::memory_order_relaxed);
 
@@ -102,7 +110,8 @@ void AppTap::start(AudioObjectID outputDevice)
     }
 
     m_device = outputDevice;
-    qCInfo(lcTapEngine, "Tap running for %s (%ld process objects)", qUtf8Printable(m_appID), long(m_processObjects.size()));
+    qCInfo(lcTapEngine, "Tap running for %s (%ld process objects)", qUtf8Printable(m_appID),
+        long(m_processObjects.size()));
 }
 
 void AppTap::stop()

@@ -12,7 +12,8 @@
 
 Q_DECLARE_LOGGING_CATEGORY(lcTapEngine)
 
-namespace sonaric {
+namespace sonaric
+{
 
 /// One application's tap: a private process tap over its process objects, a private aggregate device that
 /// plays into the chosen output device and reads the tap, and an IO block that copies the captured sound to
@@ -20,7 +21,8 @@ namespace sonaric {
 ///
 /// Lives on the tap engine's queue. Whenever device() is non-zero, the tap, the aggregate device and the IO
 /// proc all exist and the aggregate device is started.
-class AppTap {
+class AppTap
+{
 public:
     AppTap(AudioHardware& hw, QString appID, std::vector<AudioObjectID> processObjects, float gain);
     ~AppTap();

@@ -7,7 +7,8 @@
 
 #include <vector>
 
-namespace sonaric {
+namespace sonaric
+{
 
 /// One application as the mixer shows it: a group of audio processes under one key.
 struct AudioApp {

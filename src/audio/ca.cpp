@@ -1,6 +1,7 @@
 #include "audio/ca.h"
 
-namespace sonaric::CA {
+namespace sonaric::CA
+{
 
 std::vector<std::uint32_t> array(AudioHardware& hw, AudioObjectID object, AudioObjectPropertySelector selector)
 {
@@ -24,8 +25,8 @@ std::optional<QString> string(AudioHardware& hw, AudioObjectID object, AudioObje
     return value;
 }
 
-std::optional<std::uint32_t> uint32(AudioHardware& hw, AudioObjectID object, AudioObjectPropertySelector selector,
-    AudioObjectPropertyScope scope)
+std::optional<std::uint32_t> uint32(
+    AudioHardware& hw, AudioObjectID object, AudioObjectPropertySelector selector, AudioObjectPropertyScope scope)
 {
     std::uint32_t value = 0;
     std::uint32_t size = sizeof(value);
@@ -42,8 +43,8 @@ std::vector<OutputDevice> outputDevices(AudioHardware& hw)
         // Aggregate devices, our own private ones included, are never offered.
         if (transport == kAudioDeviceTransportTypeAggregate)
             continue;
-        const auto canBeDefault = uint32(hw, object, kAudioDevicePropertyDeviceCanBeDefaultDevice,
-            kAudioObjectPropertyScopeOutput);
+        const auto canBeDefault
+            = uint32(hw, object, kAudioDevicePropertyDeviceCanBeDefaultDevice, kAudioObjectPropertyScopeOutput);
         if (!canBeDefault || *canBeDefault == 0)
             continue;
         const auto uid = string(hw, object, kAudioDevicePropertyDeviceUID);

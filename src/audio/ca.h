@@ -8,7 +8,8 @@
 #include <optional>
 #include <vector>
 
-namespace sonaric::CA {
+namespace sonaric::CA
+{
 
 /// An array property of 32-bit elements (object lists); empty when the read fails.
 std::vector<std::uint32_t> array(AudioHardware& hw, AudioObjectID object, AudioObjectPropertySelector selector);

@@ -4,7 +4,8 @@
 
 #include <QString>
 
-namespace sonaric {
+namespace sonaric
+{
 
 /// A failed Core Audio step of a tap build: the step or call, and the status it returned (-1 where the step
 /// is not a single call).

@@ -1,6 +1,7 @@
 #include "audio/output_device.h"
 
-namespace sonaric {
+namespace sonaric
+{
 
 QString OutputDevice::symbolFor(std::uint32_t transport, const QString& name)
 {

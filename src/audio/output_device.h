@@ -5,7 +5,8 @@
 #include <QMetaType>
 #include <QString>
 
-namespace sonaric {
+namespace sonaric
+{
 
 /// An output device the user can choose.
 struct OutputDevice {

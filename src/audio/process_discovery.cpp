@@ -7,7 +7,8 @@
 #include <algorithm>
 #include <unordered_map>
 
-namespace sonaric::ProcessDiscovery {
+namespace sonaric::ProcessDiscovery
+{
 
 const std::set<QString>& hidden()
 {
@@ -35,22 +36,23 @@ std::vector<RawProcess> rawProcesses(AudioHardware& hw)
     return processes;
 }
 
-namespace {
+namespace
+{
 
-    using IdentifierIndex = std::unordered_map<QString, const RunningApplication*>;
+using IdentifierIndex = std::unordered_map<QString, const RunningApplication*>;
 
-    // The regular application with the longest bundle identifier that is the process's own identifier or a
-    // dot-separated prefix of it (a helper "com.example.browser.helper" belongs to "com.example.browser").
-    // Walking the prefixes from the longest down finds it without comparing against every application.
-    const RunningApplication* ownerByIdentifier(const IdentifierIndex& byIdentifier, const QString& bundleID)
-    {
-        for (qsizetype end = bundleID.size(); end > 0; end = bundleID.lastIndexOf(u'.', end - 1)) {
-            auto it = byIdentifier.find(bundleID.left(end));
-            if (it != byIdentifier.end())
-                return it->second;
-        }
-        return nullptr;
+// The regular application with the longest bundle identifier that is the process's own identifier or a
+// dot-separated prefix of it (a helper "com.example.browser.helper" belongs to "com.example.browser").
+// Walking the prefixes from the longest down finds it without comparing against every application.
+const RunningApplication* ownerByIdentifier(const IdentifierIndex& byIdentifier, const QString& bundleID)
+{
+    for (qsizetype end = bundleID.size(); end > 0; end = bundleID.lastIndexOf(u'.', end - 1)) {
+        auto it = byIdentifier.find(bundleID.left(end));
+        if (it != byIdentifier.end())
+            return it->second;
     }
+    return nullptr;
+}
 
 } // namespace
 

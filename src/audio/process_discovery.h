@@ -10,7 +10,8 @@
 #include <set>
 #include <vector>
 
-namespace sonaric::ProcessDiscovery {
+namespace sonaric::ProcessDiscovery
+{
 
 /// One process object before grouping.
 struct RawProcess {

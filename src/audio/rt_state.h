@@ -3,7 +3,8 @@
 #include <atomic>
 #include <cstdint>
 
-namespace sonaric {
+namespace sonaric
+{
 
 /// The state a tap shares with its IO block on the real-time thread. Every field is a lock-free atomic used
 /// with relaxed ordering: each is a single value, read at most once per IO cycle, with no ordering between

@@ -4,17 +4,19 @@
 
 #include <algorithm>
 
-namespace sonaric {
+namespace sonaric
+{
 
-namespace {
-    bool sameSet(std::vector<AudioObjectID> a, std::vector<AudioObjectID> b)
-    {
-        std::sort(a.begin(), a.end());
-        a.erase(std::unique(a.begin(), a.end()), a.end());
-        std::sort(b.begin(), b.end());
-        b.erase(std::unique(b.begin(), b.end()), b.end());
-        return a == b;
-    }
+namespace
+{
+bool sameSet(std::vector<AudioObjectID> a, std::vector<AudioObjectID> b)
+{
+    std::sort(a.begin(), a.end());
+    a.erase(std::unique(a.begin(), a.end()), a.end());
+    std::sort(b.begin(), b.end());
+    b.erase(std::unique(b.begin(), b.end()), b.end());
+    return a == b;
+}
 } // namespace
 
 TapEngine::TapEngine(AudioHardware& hw)
@@ -22,15 +24,18 @@ TapEngine::TapEngine(AudioHardware& hw)
 {
 }
 
-TapEngine::~TapEngine() { stopAll(); }
+TapEngine::~TapEngine()
+{
+    stopAll();
+}
 
 void TapEngine::setOnError(ErrorHandler handler)
 {
     m_queue.async([this, handler = std::move(handler)]() mutable { m_onError = std::move(handler); });
 }
 
-void TapEngine::apply(const QString& appID, std::vector<AudioObjectID> processObjects, float gain,
-    std::optional<QString> outputUID)
+void TapEngine::apply(
+    const QString& appID, std::vector<AudioObjectID> processObjects, float gain, std::optional<QString> outputUID)
 {
     m_requests.fetch_add(1, std::memory_order_relaxed);
     m_queue.async([this, appID, processObjects = std::move(processObjects), gain, outputUID = std::move(outputUID)] {

@@ -9,7 +9,8 @@
 #include <memory>
 #include <optional>
 
-namespace sonaric {
+namespace sonaric
+{
 
 /// Owns every application's tap and decides, per application, whether a tap is needed, can be updated in
 /// place, must be rebuilt or moved to another device.
@@ -17,7 +18,8 @@ namespace sonaric {
 /// All work runs on one serial queue; every call but stopAll() returns at once, and calls take effect in call
 /// order. Failures never reach the caller: they are logged and passed as "<appID>: <description>" to the
 /// error handler, on the engine's queue.
-class TapEngine {
+class TapEngine
+{
 public:
     using ErrorHandler = std::function<void(const QString& message)>;
 
@@ -30,8 +32,8 @@ public:
     void setOnError(ErrorHandler handler);
 
     /// The application should sound at `gain` on `outputUID` (none: the system default).
-    void apply(const QString& appID, std::vector<AudioObjectID> processObjects, float gain,
-        std::optional<QString> outputUID);
+    void apply(
+        const QString& appID, std::vector<AudioObjectID> processObjects, float gain, std::optional<QString> outputUID);
     void remove(const QString& appID);
     /// Tears down every tap and returns only when all are gone.
     void stopAll();

@@ -5,99 +5,101 @@
 #include <cstring>
 #include <limits>
 
-namespace sonaric {
-namespace {
+namespace sonaric
+{
+namespace
+{
 
-    struct Layout {
-        std::uint32_t channels; // at least 1
-        std::uint32_t frames;
-    };
+struct Layout {
+    std::uint32_t channels; // at least 1
+    std::uint32_t frames;
+};
 
-    Layout layoutOf(const AudioBuffer& buffer)
-    {
-        const std::uint32_t channels = std::max<std::uint32_t>(buffer.mNumberChannels, 1);
-        return { channels, buffer.mDataByteSize / (std::uint32_t(sizeof(float)) * channels) };
+Layout layoutOf(const AudioBuffer& buffer)
+{
+    const std::uint32_t channels = std::max<std::uint32_t>(buffer.mNumberChannels, 1);
+    return { channels, buffer.mDataByteSize / (std::uint32_t(sizeof(float)) * channels) };
+}
+
+float nextUp(float x)
+{
+    std::uint32_t bits;
+    std::memcpy(&bits, &x, sizeof bits);
+    ++bits;
+    std::memcpy(&x, &bits, sizeof x);
+    return x;
+}
+
+float nextDown(float x)
+{
+    std::uint32_t bits;
+    std::memcpy(&bits, &x, sizeof bits);
+    --bits;
+    std::memcpy(&x, &bits, sizeof x);
+    return x;
+}
+
+// The largest peak the limiter lets through untouched at ramp gain g and limiter gain l: a frame with
+// peak p engages the limiter exactly when p is above it, because l * (g * p) grows with p.
+float passThreshold(float l, float g)
+{
+    constexpr float infinity = std::numeric_limits<float>::infinity();
+    auto limits = [&](float p) { return l * (g * p) > kLimiterCeiling; };
+    if (!limits(infinity))
+        return infinity;
+    float p = std::min(kLimiterCeiling / (l * g), std::numeric_limits<float>::max());
+    while (p > 0.0f && limits(p))
+        p = nextDown(p);
+    while (!limits(nextUp(p)))
+        p = nextUp(p);
+    return p;
+}
+
+// Whether any |sample| is above the threshold. Written as an or over comparisons so that it vectorises;
+// a NaN compares false, just as the frame loop's peak ignores it.
+bool anyAbove(const float* samples, std::size_t count, float threshold)
+{
+    int above = 0;
+    for (std::size_t i = 0; i < count; ++i)
+        above |= std::fabs(samples[i]) > threshold;
+    return above != 0;
+}
+
+// out = gain * in over `count` samples, telling whether any |in| was above the threshold: one pass for the
+// common cycle, where the limiter stays idle.
+bool scaleUnlessAbove(const float* in, float* out, std::size_t count, float gain, float threshold)
+{
+    int above = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        above |= std::fabs(in[i]) > threshold;
+        out[i] = gain * in[i];
     }
+    return above != 0;
+}
 
-    float nextUp(float x)
-    {
-        std::uint32_t bits;
-        std::memcpy(&bits, &x, sizeof bits);
-        ++bits;
-        std::memcpy(&x, &bits, sizeof x);
-        return x;
-    }
-
-    float nextDown(float x)
-    {
-        std::uint32_t bits;
-        std::memcpy(&bits, &x, sizeof bits);
-        --bits;
-        std::memcpy(&x, &bits, sizeof x);
-        return x;
-    }
-
-    // The largest peak the limiter lets through untouched at ramp gain g and limiter gain l: a frame with
-    // peak p engages the limiter exactly when p is above it, because l * (g * p) grows with p.
-    float passThreshold(float l, float g)
-    {
-        constexpr float infinity = std::numeric_limits<float>::infinity();
-        auto limits = [&](float p) { return l * (g * p) > kLimiterCeiling; };
-        if (!limits(infinity))
-            return infinity;
-        float p = std::min(kLimiterCeiling / (l * g), std::numeric_limits<float>::max());
-        while (p > 0.0f && limits(p))
-            p = nextDown(p);
-        while (!limits(nextUp(p)))
-            p = nextUp(p);
-        return p;
-    }
-
-    // Whether any |sample| is above the threshold. Written as an or over comparisons so that it vectorises;
-    // a NaN compares false, just as the frame loop's peak ignores it.
-    bool anyAbove(const float* samples, std::size_t count, float threshold)
-    {
-        int above = 0;
-        for (std::size_t i = 0; i < count; ++i)
-            above |= std::fabs(samples[i]) > threshold;
-        return above != 0;
-    }
-
-    // out = gain * in over `count` samples, telling whether any |in| was above the threshold: one pass for the
-    // common cycle, where the limiter stays idle.
-    bool scaleUnlessAbove(const float* in, float* out, std::size_t count, float gain, float threshold)
-    {
-        int above = 0;
-        for (std::size_t i = 0; i < count; ++i) {
-            above |= std::fabs(in[i]) > threshold;
-            out[i] = gain * in[i];
-        }
-        return above != 0;
-    }
-
-    // Writes output buffer `buffer` (whose first channel is output channel `first`) for a cycle in which every
-    // frame below `q` has the same gain `gain` and every other frame is silent.
-    void writeSteady(AudioBuffer& buffer, std::uint32_t first, const float* source, std::uint32_t sourceChannels,
-        std::uint32_t q, float gain)
-    {
-        const Layout out = layoutOf(buffer);
-        auto* samples = static_cast<float*>(buffer.mData);
-        const std::uint32_t frames = std::min(q, out.frames);
-        if (first == 0 && out.channels == sourceChannels) {
-            const std::size_t n = std::size_t(frames) * out.channels;
-            for (std::size_t i = 0; i < n; ++i)
-                samples[i] = gain * source[i];
-        } else {
-            for (std::uint32_t f = 0; f < frames; ++f) {
-                for (std::uint32_t j = 0; j < out.channels; ++j) {
-                    const std::uint32_t channel = first + j;
-                    samples[std::size_t(f) * out.channels + j]
-                        = channel < sourceChannels ? gain * source[std::size_t(f) * sourceChannels + channel] : 0.0f;
-                }
+// Writes output buffer `buffer` (whose first channel is output channel `first`) for a cycle in which every
+// frame below `q` has the same gain `gain` and every other frame is silent.
+void writeSteady(AudioBuffer& buffer, std::uint32_t first, const float* source, std::uint32_t sourceChannels,
+    std::uint32_t q, float gain)
+{
+    const Layout out = layoutOf(buffer);
+    auto* samples = static_cast<float*>(buffer.mData);
+    const std::uint32_t frames = std::min(q, out.frames);
+    if (first == 0 && out.channels == sourceChannels) {
+        const std::size_t n = std::size_t(frames) * out.channels;
+        for (std::size_t i = 0; i < n; ++i)
+            samples[i] = gain * source[i];
+    } else {
+        for (std::uint32_t f = 0; f < frames; ++f) {
+            for (std::uint32_t j = 0; j < out.channels; ++j) {
+                const std::uint32_t channel = first + j;
+                samples[std::size_t(f) * out.channels + j]
+                    = channel < sourceChannels ? gain * source[std::size_t(f) * sourceChannels + channel] : 0.0f;
             }
         }
-        std::fill(samples + std::size_t(frames) * out.channels, samples + std::size_t(out.frames) * out.channels, 0.0f);
     }
+    std::fill(samples + std::size_t(frames) * out.channels, samples + std::size_t(out.frames) * out.channels, 0.0f);
+}
 
 } // namespace
 

@@ -6,7 +6,8 @@
 #include "audio/rt_state.h"
 #include "platform/audio/audio_hardware.h"
 
-namespace sonaric {
+namespace sonaric
+{
 
 /// The limiter's ceiling: no output frame peaks above it (about -0.09 dBFS).
 inline constexpr float kLimiterCeiling = 0.99f;

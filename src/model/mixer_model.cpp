@@ -9,7 +9,8 @@
 
 #include <cmath>
 
-namespace sonaric {
+namespace sonaric
+{
 
 const std::vector<float>& MixerModel::maxVolumeOptions()
 {
@@ -26,8 +27,8 @@ MixerModel::MixerModel(AudioHardware& hw, const Workspace& workspace, Scripting&
     , m_engine(hw)
 {
     for (const NativeVolumeSource& source : NativeVolumeSource::allCases())
-        m_sessions.push_back(new NativeVolumeSession(source, scripting, workspace,
-            controllers ? controllers(source) : nullptr, this));
+        m_sessions.push_back(
+            new NativeVolumeSession(source, scripting, workspace, controllers ? controllers(source) : nullptr, this));
 
     MixerSettings::Restored restored = MixerSettings::restore(settings, maxVolumeOptions());
     m_maxVolume = restored.maxVolume;
@@ -99,7 +100,8 @@ void MixerModel::refresh()
     for (const AudioApp& app : found) {
         const bool native = hasNativeControl(app.id);
         auto level = m_volumes.find(app.id);
-        const bool needsProcessing = (!native && (m_muted.contains(app.id) || (level != m_volumes.end() && *level != 1.0f)))
+        const bool needsProcessing
+            = (!native && (m_muted.contains(app.id) || (level != m_volumes.end() && *level != 1.0f)))
             || m_routes.contains(app.id);
         if (!needsProcessing)
             continue;
@@ -168,7 +170,8 @@ void MixerModel::refreshOutputDevices()
     std::vector<OutputDevice> devices = CA::outputDevices(m_hw);
     const AudioObjectID defaultDevice = CA::defaultOutputDevice(m_hw);
     QString name;
-    auto listed = std::find_if(devices.begin(), devices.end(), [&](const auto& d) { return d.objectID == defaultDevice; });
+    auto listed
+        = std::find_if(devices.begin(), devices.end(), [&](const auto& d) { return d.objectID == defaultDevice; });
     if (listed != devices.end())
         name = listed->name;
     else
@@ -289,9 +292,13 @@ NativeVolumeSession* MixerModel::connector(const AudioApp& app) const
 
 bool MixerModel::hasNativeConnection() const
 {
-    return std::any_of(m_sessions.begin(), m_sessions.end(), [](const NativeVolumeSession* s) { return s->isConnected(); });
+    return std::any_of(
+        m_sessions.begin(), m_sessions.end(), [](const NativeVolumeSession* s) { return s->isConnected(); });
 }
 
-void MixerModel::persist() { MixerSettings::persist(m_settings, m_volumes, m_muted, m_routes); }
+void MixerModel::persist()
+{
+    MixerSettings::persist(m_settings, m_volumes, m_muted, m_routes);
+}
 
 } // namespace sonaric

@@ -19,7 +19,8 @@
 
 class QSettings;
 
-namespace sonaric {
+namespace sonaric
+{
 
 class AudioHardware;
 class DispatchQueue;
@@ -32,7 +33,8 @@ class Workspace;
 ///
 /// Published values notify only when they really change; the unpublished dictionaries (`volumes`, `muted`,
 /// `routes`) are announced by `changed()`.
-class MixerModel : public QObject {
+class MixerModel : public QObject
+{
     Q_OBJECT
     Q_PROPERTY(QString lastError READ lastError NOTIFY lastErrorChanged)
     Q_PROPERTY(float maxVolume READ maxVolume NOTIFY maxVolumeChanged)

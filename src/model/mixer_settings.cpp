@@ -7,13 +7,15 @@
 #include <algorithm>
 #include <cmath>
 
-namespace sonaric::MixerSettings {
+namespace sonaric::MixerSettings
+{
 
-namespace {
-    const QString kMaxVolume = QStringLiteral("maxVolume");
-    const QString kVolumes = QStringLiteral("volumes");
-    const QString kMuted = QStringLiteral("muted");
-    const QString kRoutes = QStringLiteral("routes");
+namespace
+{
+const QString kMaxVolume = QStringLiteral("maxVolume");
+const QString kVolumes = QStringLiteral("volumes");
+const QString kMuted = QStringLiteral("muted");
+const QString kRoutes = QStringLiteral("routes");
 } // namespace
 
 std::unique_ptr<QSettings> openStandard()
@@ -78,13 +80,17 @@ void persist(QSettings& settings, const QHash<QString, float>& volumes, const QS
     settings.setValue(kRoutes, encodeRoutes(routes));
 }
 
-void writeMaxVolume(QSettings& settings, float maxVolume) { settings.setValue(kMaxVolume, maxVolume); }
+void writeMaxVolume(QSettings& settings, float maxVolume)
+{
+    settings.setValue(kMaxVolume, maxVolume);
+}
 
 QByteArray encodeRoutes(const QHash<QString, OutputRoute>& routes)
 {
     QJsonObject object;
     for (auto it = routes.begin(); it != routes.end(); ++it)
-        object.insert(it.key(), QJsonObject { { QStringLiteral("uid"), it->uid }, { QStringLiteral("name"), it->name } });
+        object.insert(
+            it.key(), QJsonObject { { QStringLiteral("uid"), it->uid }, { QStringLiteral("name"), it->name } });
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
 }
 

@@ -14,7 +14,8 @@
 
 class QSettings;
 
-namespace sonaric::MixerSettings {
+namespace sonaric::MixerSettings
+{
 
 inline constexpr float defaultMaxVolume = 2.5f;
 

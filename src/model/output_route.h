@@ -3,7 +3,8 @@
 #include <QMetaType>
 #include <QString>
 
-namespace sonaric {
+namespace sonaric
+{
 
 /// The output device an application was sent to: its UID, and its name when it was chosen (shown while the
 /// device is not listed).

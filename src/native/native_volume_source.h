@@ -58,7 +58,10 @@ private:
 };
 
 /// For QHash and QSet keys.
-inline size_t qHash(NativeVolumeSource source, size_t seed = 0) noexcept { return seed ^ size_t(source.value()); }
+inline size_t qHash(NativeVolumeSource source, size_t seed = 0) noexcept
+{
+    return seed ^ size_t(source.value());
+}
 
 } // namespace sonaric
 

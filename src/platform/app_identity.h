@@ -1,6 +1,7 @@
 #pragma once
 
-namespace sonaric {
+namespace sonaric
+{
 
 /// Sonaric's own bundle identifier: it prefixes the UIDs of the devices it creates and names its settings.
 inline constexpr char kSonaricBundleIdentifier[] = "org.sonaric.Sonaric";

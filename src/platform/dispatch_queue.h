@@ -2,11 +2,13 @@
 
 #include <functional>
 
-namespace sonaric {
+namespace sonaric
+{
 
 /// A place to run work: the main thread's event loop or a serial queue of our own.
 /// Platform services deliver callbacks (property listeners, replies) on the queue the caller names.
-class DispatchQueue {
+class DispatchQueue
+{
 public:
     virtual ~DispatchQueue() = default;
     /// Runs `work` later on this queue; returns at once.

@@ -3,7 +3,8 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 
-namespace sonaric {
+namespace sonaric
+{
 
 void MainQueue::async(std::function<void()> work)
 {

@@ -2,10 +2,12 @@
 
 #include "platform/dispatch_queue.h"
 
-namespace sonaric {
+namespace sonaric
+{
 
 /// The main thread's queue: work runs from the Qt event loop of the application object.
-class MainQueue final : public DispatchQueue {
+class MainQueue final : public DispatchQueue
+{
 public:
     void async(std::function<void()> work) override;
 };

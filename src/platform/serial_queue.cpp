@@ -2,7 +2,8 @@
 
 #include <future>
 
-namespace sonaric {
+namespace sonaric
+{
 
 SerialQueue::SerialQueue(std::string label)
     : m_label(std::move(label))
@@ -46,7 +47,10 @@ void SerialQueue::sync(const std::function<void()>& work)
     done.get_future().wait();
 }
 
-bool SerialQueue::isCurrent() const { return m_thread.get_id() == std::this_thread::get_id(); }
+bool SerialQueue::isCurrent() const
+{
+    return m_thread.get_id() == std::this_thread::get_id();
+}
 
 void SerialQueue::run()
 {

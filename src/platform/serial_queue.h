@@ -8,11 +8,13 @@
 #include <string>
 #include <thread>
 
-namespace sonaric {
+namespace sonaric
+{
 
 /// Runs work items one at a time, in submission order, on a thread of its own.
 /// The destructor drains what was already submitted, then joins the thread.
-class SerialQueue final : public DispatchQueue {
+class SerialQueue final : public DispatchQueue
+{
 public:
     explicit SerialQueue(std::string label);
     ~SerialQueue() override;

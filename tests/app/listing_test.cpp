@@ -9,7 +9,8 @@
 
 using namespace sonaric;
 
-namespace {
+namespace
+{
 
 struct ProgramRun {
     int status = -1;
@@ -32,7 +33,10 @@ ProgramRun runSonaric(const QStringList& arguments, const QMap<QString, QString>
         QString::fromUtf8(process.readAllStandardError()) };
 }
 
-QString fixture(const char* name) { return QStringLiteral(SONARIC_FIXTURES "/scenes/") + QLatin1String(name); }
+QString fixture(const char* name)
+{
+    return QStringLiteral(SONARIC_FIXTURES "/scenes/") + QLatin1String(name);
+}
 
 } // namespace
 
@@ -73,7 +77,8 @@ TEST(Listing, UnreadableDefaultDeviceMarksNothing)
     ASSERT_TRUE(loaded.scene);
     SimulatedAudioHardware hw(*loaded.scene);
     SimulatedWorkspace workspace(*loaded.scene);
-    hw.failNext(SimCall::getPropertyData, kAudioHardwareUnspecifiedError, -1, kAudioHardwarePropertyDefaultOutputDevice);
+    hw.failNext(
+        SimCall::getPropertyData, kAudioHardwareUnspecifiedError, -1, kAudioHardwarePropertyDefaultOutputDevice);
     const QStringList lines = listingLines(hw, workspace);
     ASSERT_EQ(lines.size(), 5);
     for (const QString& line : lines)
@@ -105,7 +110,8 @@ TEST(PlatformChoice, BadChoicesExitWithOneClearLine)
     };
     const Case cases[] = {
         { { "--list", "--platform=alsa" }, {}, "sonaric: unknown platform \"alsa\" (expected sim or linux)\n" },
-        { { "--list" }, { { "SONARIC_PLATFORM", "macos" } }, "sonaric: unknown platform \"macos\" (expected sim or linux)\n" },
+        { { "--list" }, { { "SONARIC_PLATFORM", "macos" } },
+            "sonaric: unknown platform \"macos\" (expected sim or linux)\n" },
         { { "--list", "--scene", broken }, {}, "sonaric: " + broken + ": devices[0].transport: expected a string\n" },
         { { "--list", "--scene", dir.filePath("missing.json") }, {}, {} },
         { { "--list", "--scene" }, {}, "sonaric: --scene needs a file name\n" },

@@ -8,7 +8,8 @@
 using namespace sonaric;
 using namespace sonaric::test;
 
-namespace {
+namespace
+{
 
 Scene tapScene()
 {
@@ -49,8 +50,8 @@ TEST(AppTap, BuildsAPrivateTapAndAggregateDeviceOnTheOutputDevice)
     EXPECT_EQ(description->muteBehavior, CATapMuteBehavior::CATapMutedWhenTapped);
 
     const CFDictionary aggregate = hw.aggregateDescription(tap.aggregateID());
-    EXPECT_EQ(aggregate.keys(), (QStringList { "master", "name", "private", "stacked", "subdevices", "tapautostart",
-                                    "taps", "uid" }));
+    EXPECT_EQ(aggregate.keys(),
+        (QStringList { "master", "name", "private", "stacked", "subdevices", "tapautostart", "taps", "uid" }));
     EXPECT_EQ(aggregate["name"], "Velorith-com.example.player");
     EXPECT_TRUE(aggregate["uid"].toString().startsWith("org.sonaric.Sonaric."));
     EXPECT_EQ(aggregate["master"], "spk");
@@ -58,7 +59,8 @@ TEST(AppTap, BuildsAPrivateTapAndAggregateDeviceOnTheOutputDevice)
     EXPECT_EQ(aggregate["stacked"], false);
     EXPECT_EQ(aggregate["tapautostart"], true);
     EXPECT_EQ(aggregate["subdevices"].toList(), (QVariantList { CFDictionary { { "uid", "spk" } } }));
-    EXPECT_EQ(aggregate["taps"].toList(), (QVariantList { CFDictionary { { "uid", description->uuid }, { "drift", true } } }));
+    EXPECT_EQ(aggregate["taps"].toList(),
+        (QVariantList { CFDictionary { { "uid", description->uuid }, { "drift", true } } }));
 
     EXPECT_EQ(tap.state().inputOffset, 0);
     EXPECT_FLOAT_EQ(tap.state().releaseCoeff, AppTap::releaseCoefficient(48000));
@@ -148,12 +150,13 @@ TEST(AppTap, StoppingAnIdleTapDoesNothing)
         tap.stop();
         tap.stop();
     }
-    for (SimCall call : { SimCall::deviceStop, SimCall::destroyIOProc, SimCall::destroyAggregateDevice,
-             SimCall::destroyProcessTap })
+    for (SimCall call :
+        { SimCall::deviceStop, SimCall::destroyIOProc, SimCall::destroyAggregateDevice, SimCall::destroyProcessTap })
         EXPECT_EQ(hw.callCount(call), 0);
 }
 
-namespace {
+namespace
+{
 
 // The calls that build or tear down something, in the order they were made.
 std::vector<SimCall> buildCalls(const SimulatedAudioHardware& hw)
@@ -172,22 +175,25 @@ TEST(AppTap, BuildsAndTearsDownInItsFixedOrder)
     SimulatedAudioHardware hw(tapScene());
     AppTap tap(hw, QStringLiteral("app"), hw.processObjects(), 0.5f);
     tap.start(hw.objectForDevice("spk"));
-    EXPECT_EQ(buildCalls(hw), (std::vector { SimCall::createProcessTap, SimCall::createAggregateDevice,
-                                  SimCall::createIOProc, SimCall::deviceStart }));
+    EXPECT_EQ(buildCalls(hw),
+        (std::vector {
+            SimCall::createProcessTap, SimCall::createAggregateDevice, SimCall::createIOProc, SimCall::deviceStart }));
     // The reads between: the device UID first, then the aggregate device's liveness, input layout and rate.
     std::vector<AudioObjectPropertySelector> reads;
     for (const auto& logged : hw.callLog())
         if (logged.call == SimCall::getPropertyData && (reads.empty() || reads.back() != logged.selector))
             reads.push_back(logged.selector);
-    EXPECT_EQ(reads, (std::vector { kAudioDevicePropertyDeviceUID, kAudioDevicePropertyDeviceIsAlive,
-                         kAudioDevicePropertyStreamConfiguration, kAudioDevicePropertyNominalSampleRate }));
+    EXPECT_EQ(reads,
+        (std::vector { kAudioDevicePropertyDeviceUID, kAudioDevicePropertyDeviceIsAlive,
+            kAudioDevicePropertyStreamConfiguration, kAudioDevicePropertyNominalSampleRate }));
 
     const auto before = buildCalls(hw).size();
     // Teardown statuses are ignored: a failing step does not stop the ones after it.
     hw.failNext(SimCall::deviceStop, kAudioHardwareIllegalOperationError, 1);
     tap.stop();
     const auto calls = buildCalls(hw);
-    EXPECT_EQ(std::vector(calls.begin() + before, calls.end()), (std::vector { SimCall::deviceStop,
-        SimCall::destroyIOProc, SimCall::destroyAggregateDevice, SimCall::destroyProcessTap }));
+    EXPECT_EQ(std::vector(calls.begin() + before, calls.end()),
+        (std::vector { SimCall::deviceStop, SimCall::destroyIOProc, SimCall::destroyAggregateDevice,
+            SimCall::destroyProcessTap }));
     EXPECT_TRUE(hw.inventory().empty());
 }

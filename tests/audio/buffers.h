@@ -6,9 +6,11 @@
 
 #include <vector>
 
-namespace sonaric::test {
+namespace sonaric::test
+{
 
-class Buffers {
+class Buffers
+{
 public:
     /// One buffer per entry of `channels`, each holding `frames` frames.
     Buffers(std::vector<std::uint32_t> channels, std::uint32_t frames)

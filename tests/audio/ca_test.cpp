@@ -44,14 +44,17 @@ TEST(OutputDeviceSymbol, FollowsTransportThenName)
 
 TEST(CAError, DescribesStepAndStatus)
 {
-    EXPECT_EQ(CAError({ QStringLiteral("AudioDeviceStart"), -50 }).description(), "AudioDeviceStart failed (OSStatus -50)");
+    EXPECT_EQ(
+        CAError({ QStringLiteral("AudioDeviceStart"), -50 }).description(), "AudioDeviceStart failed (OSStatus -50)");
     EXPECT_EQ(CAError({ QStringLiteral("Read output device UID"), -1 }).description(),
         "Read output device UID failed (OSStatus -1)");
-    EXPECT_EQ(CAError({ QStringLiteral("AudioHardwareCreateProcessTap"), kAudioHardwareIllegalOperationError }).description(),
+    EXPECT_EQ(
+        CAError({ QStringLiteral("AudioHardwareCreateProcessTap"), kAudioHardwareIllegalOperationError }).description(),
         "AudioHardwareCreateProcessTap failed (OSStatus 1852797029)");
 }
 
-namespace {
+namespace
+{
 
 Scene mixedDevices()
 {

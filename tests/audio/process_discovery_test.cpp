@@ -9,7 +9,8 @@
 using namespace sonaric;
 using namespace sonaric::test;
 
-namespace {
+namespace
+{
 
 constexpr pid_t kSelf = 4000;
 
@@ -83,8 +84,8 @@ TEST(ProcessDiscovery, LongestIdentifierPrefixWinsAndNeedsADotBoundary)
     s.applications.push_back(application(1, QStringLiteral("com.example"), QStringLiteral("Suite")));
     s.applications.push_back(application(2, QStringLiteral("com.example.editor"), QStringLiteral("Editor")));
     s.applications.push_back(application(3, QStringLiteral("com.exam"), QStringLiteral("Exam")));
-    s.applications.push_back(application(4, QStringLiteral("com.example.editor.pro"), QStringLiteral("Hidden Pro"),
-        ActivationPolicy::accessory));
+    s.applications.push_back(application(
+        4, QStringLiteral("com.example.editor.pro"), QStringLiteral("Hidden Pro"), ActivationPolicy::accessory));
     s.processes.push_back(process(20, QStringLiteral("com.example.editor.pro.renderer"), true));
     s.processes.push_back(process(21, QStringLiteral("com.examples.tool"), true));
     System sys(s);
@@ -119,8 +120,8 @@ TEST(ProcessDiscovery, KeysAndNamesWithoutAnOwner)
 {
     Scene s;
     s.applications.push_back(application(41, QString(), QStringLiteral("Command Tool"), ActivationPolicy::prohibited));
-    s.applications.push_back(application(60, QStringLiteral("com.example.daemon"), QStringLiteral("Daemon"),
-        ActivationPolicy::accessory));
+    s.applications.push_back(
+        application(60, QStringLiteral("com.example.daemon"), QStringLiteral("Daemon"), ActivationPolicy::accessory));
     s.processes.push_back(process(40, QString(), true)); // nothing known about it
     s.processes.push_back(process(41, QString(), true)); // a running application without identifier
     s.processes.push_back(process(42, QStringLiteral("com.example.svc"), true, 60)); // an accessory is responsible
@@ -133,9 +134,11 @@ TEST(ProcessDiscovery, KeysAndNamesWithoutAnOwner)
         byID[a.id] = a;
     EXPECT_EQ(byID.at("pid:40").name, "pid 40");
     EXPECT_EQ(byID.at("pid:41").name, "Command Tool");
-    EXPECT_EQ(byID.at("com.example.daemon").name, "Daemon") << "the responsible application owns it, whatever its policy";
+    EXPECT_EQ(byID.at("com.example.daemon").name, "Daemon")
+        << "the responsible application owns it, whatever its policy";
     EXPECT_EQ(byID.at("com.example.daemon").pid, 60);
-    EXPECT_EQ(byID.at("pid:70").name, "com.example.lone") << "its own identifier names it, but only its own pid keys it";
+    EXPECT_EQ(byID.at("pid:70").name, "com.example.lone")
+        << "its own identifier names it, but only its own pid keys it";
 }
 
 TEST(ProcessDiscovery, SortsByNameIgnoringCase)

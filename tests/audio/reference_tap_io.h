@@ -9,7 +9,8 @@
 #include <algorithm>
 #include <cmath>
 
-namespace sonaric::test {
+namespace sonaric::test
+{
 
 inline void referenceTapIO(RTState& state, const AudioBufferList* input, AudioBufferList* output)
 {

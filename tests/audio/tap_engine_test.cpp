@@ -11,7 +11,8 @@
 using namespace sonaric;
 using namespace sonaric::test;
 
-namespace {
+namespace
+{
 
 constexpr float kAmplitude = 0.5f;
 
@@ -227,10 +228,11 @@ TEST(TapEngine, EveryFailedBuildStepIsReportedAndLeavesNothing)
 TEST(TapEngine, AnUnreadableDefaultDeviceFailsOnTheDeviceUID)
 {
     Desk desk;
-    desk.hw.failNext(SimCall::getPropertyData, kAudioHardwareUnspecifiedError, -1,
-        kAudioHardwarePropertyDefaultOutputDevice);
+    desk.hw.failNext(
+        SimCall::getPropertyData, kAudioHardwareUnspecifiedError, -1, kAudioHardwarePropertyDefaultOutputDevice);
     desk.engine.apply(kPlayer, desk.player, 0.5f, std::nullopt);
-    EXPECT_EQ(desk.takeErrors(), std::vector { QStringLiteral("com.example.player: Read output device UID failed (OSStatus -1)") });
+    EXPECT_EQ(desk.takeErrors(),
+        std::vector { QStringLiteral("com.example.player: Read output device UID failed (OSStatus -1)") });
     EXPECT_TRUE(desk.hw.inventory().empty());
 }
 
@@ -241,7 +243,8 @@ TEST(TapEngine, AFailedMoveKeepsTheTapAndRetriesOnTheNextChange)
     desk.engine.taps();
     desk.hw.failNext(SimCall::deviceStart, -50);
     desk.engine.apply(kPlayer, desk.player, 0.5f, QStringLiteral("phones"));
-    EXPECT_EQ(desk.takeErrors(), std::vector { QStringLiteral("com.example.player: AudioDeviceStart failed (OSStatus -50)") });
+    EXPECT_EQ(desk.takeErrors(),
+        std::vector { QStringLiteral("com.example.player: AudioDeviceStart failed (OSStatus -50)") });
     auto taps = desk.engine.taps();
     ASSERT_EQ(taps.size(), 1u);
     EXPECT_EQ(taps[kPlayer].device, 0u) << "kept torn down";

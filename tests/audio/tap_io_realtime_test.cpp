@@ -20,13 +20,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 thread_local bool watching = false;
 std::atomic<int> allocations { 0 };
 std::atomic<int> locks { 0 };
 
-template <typename Fn> Fn real(const char* name) { return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name)); }
+template <typename Fn> Fn real(const char* name)
+{
+    return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name));
+}
 
 } // namespace
 
@@ -38,16 +42,28 @@ void* operator new(std::size_t size)
         return p;
     throw std::bad_alloc();
 }
-void* operator new[](std::size_t size) { return operator new(size); }
+void* operator new[](std::size_t size)
+{
+    return operator new(size);
+}
 void operator delete(void* p) noexcept
 {
     if (watching && p)
         ++allocations;
     std::free(p);
 }
-void operator delete[](void* p) noexcept { operator delete(p); }
-void operator delete(void* p, std::size_t) noexcept { operator delete(p); }
-void operator delete[](void* p, std::size_t) noexcept { operator delete(p); }
+void operator delete[](void* p) noexcept
+{
+    operator delete(p);
+}
+void operator delete(void* p, std::size_t) noexcept
+{
+    operator delete(p);
+}
+void operator delete[](void* p, std::size_t) noexcept
+{
+    operator delete(p);
+}
 
 extern "C" {
 int pthread_mutex_lock(pthread_mutex_t* m)
@@ -83,7 +99,8 @@ int pthread_rwlock_wrlock(pthread_rwlock_t* l)
 using namespace sonaric;
 using namespace sonaric::test;
 
-namespace {
+namespace
+{
 
 // A cycle mix that visits every path of the block: ramps, steady gains, limiting and release, short input.
 struct Workload {
@@ -152,5 +169,6 @@ TEST(TapIORealTime, MakesNoSystemCall)
     if (WIFEXITED(status) && WEXITSTATUS(status) == 3)
         GTEST_SKIP() << "this kernel offers no strict seccomp";
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
-        << "the block made a system call (child ended with signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0) << ")";
+        << "the block made a system call (child ended with signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0)
+        << ")";
 }

@@ -12,9 +12,13 @@
 using namespace sonaric;
 using namespace sonaric::test;
 
-namespace {
+namespace
+{
 
-void fill(Buffers& b, std::size_t buffer, float value) { std::fill(b.samples(buffer).begin(), b.samples(buffer).end(), value); }
+void fill(Buffers& b, std::size_t buffer, float value)
+{
+    std::fill(b.samples(buffer).begin(), b.samples(buffer).end(), value);
+}
 
 void prime(RTState& s, float current, float target, float release = 0.0001f)
 {
@@ -187,7 +191,9 @@ TEST(TapIO, MatchesTheFrameLoopSampleForSample)
             renderTapIO(fast, in.list(), outFast.list());
             referenceTapIO(plain, in.list(), outPlain.list());
             for (std::size_t b = 0; b < layout.size(); ++b)
-                ASSERT_EQ(std::memcmp(outFast.samples(b).data(), outPlain.samples(b).data(), outFast.samples(b).size() * 4), 0)
+                ASSERT_EQ(
+                    std::memcmp(outFast.samples(b).data(), outPlain.samples(b).data(), outFast.samples(b).size() * 4),
+                    0)
                     << "gain " << segment.gain << " cycle " << cycle << " buffer " << b;
             ASSERT_EQ(fast.limiterGain.load(), plain.limiterGain.load());
             ASSERT_EQ(fast.currentGain.load(), plain.currentGain.load());

@@ -212,7 +212,8 @@ TEST(MixerModel, TheDefaultDeviceNameFollowsTheHardware)
     f.hw.removeDevice("spk");
     f.settle();
     EXPECT_EQ(model.defaultOutputName(), "phones") << "a device without a name is listed under its UID";
-    f.hw.failNext(SimCall::getPropertyData, kAudioHardwareUnspecifiedError, -1, kAudioHardwarePropertyDefaultOutputDevice);
+    f.hw.failNext(
+        SimCall::getPropertyData, kAudioHardwareUnspecifiedError, -1, kAudioHardwarePropertyDefaultOutputDevice);
     f.hw.addDevice(outputDevice("usb", QStringLiteral("USB"), kAudioDeviceTransportTypeUSB));
     f.settle();
     EXPECT_EQ(model.defaultOutputName(), "") << "an unreadable default device has no name";

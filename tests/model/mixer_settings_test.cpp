@@ -8,7 +8,8 @@
 using namespace sonaric;
 using namespace sonaric::test;
 
-namespace {
+namespace
+{
 
 void write(ModelFixture& f, const QVariantMap& values)
 {
@@ -32,7 +33,8 @@ TEST(MixerSettings, AFreshInstallationStartsFromTheDefaults)
 
 TEST(MixerSettings, OnlyAKnownBoostLimitIsRestored)
 {
-    for (const auto& [stored, restored] : { std::pair { 1.5f, 2.5f }, { 3.0f, 2.5f }, { 2.0f, 2.0f }, { 2.5f, 2.5f } }) {
+    for (const auto& [stored, restored] :
+        { std::pair { 1.5f, 2.5f }, { 3.0f, 2.5f }, { 2.0f, 2.0f }, { 2.5f, 2.5f } }) {
         ModelFixture f;
         write(f, { { "maxVolume", stored } });
         EXPECT_EQ(f.start().maxVolume(), restored) << stored;
@@ -44,9 +46,11 @@ TEST(MixerSettings, OnlyAKnownBoostLimitIsRestored)
 
 TEST(MixerSettings, OneUnreadableLevelRestoresNoLevels)
 {
-    for (const QVariant& bad : { QVariant(QStringLiteral("loud")), QVariant(QVariantList { 1 }), QVariant(std::nanf("")) }) {
+    for (const QVariant& bad :
+        { QVariant(QStringLiteral("loud")), QVariant(QVariantList { 1 }), QVariant(std::nanf("")) }) {
         ModelFixture f;
-        write(f, { { "volumes", QVariantMap { { kPlayer, 0.5f }, { kQuiet, bad } } }, { "muted", QStringList { kQuiet } } });
+        write(f,
+            { { "volumes", QVariantMap { { kPlayer, 0.5f }, { kQuiet, bad } } }, { "muted", QStringList { kQuiet } } });
         MixerModel& model = f.start();
         EXPECT_TRUE(model.volumes().isEmpty()) << bad.toString().toStdString();
         EXPECT_TRUE(model.muted().contains(kQuiet)) << "other keys are restored on their own";
@@ -56,8 +60,9 @@ TEST(MixerSettings, OneUnreadableLevelRestoresNoLevels)
 TEST(MixerSettings, ARouteWithoutANameRestoresNoRoutes)
 {
     ModelFixture f;
-    write(f, { { "routes", QByteArray(R"({"a":{"uid":"phones","name":"Headphones"},"b":{"uid":"spk"}})") },
-                 { "volumes", QVariantMap { { kPlayer, 0.5f } } }, { "muted", QStringList { kPlayer, kQuiet } } });
+    write(f,
+        { { "routes", QByteArray(R"({"a":{"uid":"phones","name":"Headphones"},"b":{"uid":"spk"}})") },
+            { "volumes", QVariantMap { { kPlayer, 0.5f } } }, { "muted", QStringList { kPlayer, kQuiet } } });
     MixerModel& model = f.start();
     EXPECT_TRUE(model.routes().isEmpty());
     EXPECT_EQ(model.volumes().value(kPlayer), 0.5f);

@@ -20,7 +20,8 @@
 #include <cmath>
 #include <map>
 
-namespace sonaric::test {
+namespace sonaric::test
+{
 
 inline constexpr float kPlayerAmplitude = 0.5f;
 inline const QString kPlayer = QStringLiteral("com.example.player");
@@ -32,8 +33,8 @@ inline Scene modelScene()
     Scene s;
     s.devices.push_back(outputDevice("spk", QStringLiteral("Speakers"), kAudioDeviceTransportTypeBuiltIn, true));
     s.devices.push_back(outputDevice("phones", QStringLiteral("Headphones"), kAudioDeviceTransportTypeBluetooth));
-    s.applications = { application(100, kPlayer, QStringLiteral("Player")), application(300, kQuiet, QStringLiteral("Quiet")),
-        application(400, kSpotify, QStringLiteral("Spotify")) };
+    s.applications = { application(100, kPlayer, QStringLiteral("Player")),
+        application(300, kQuiet, QStringLiteral("Quiet")), application(400, kSpotify, QStringLiteral("Spotify")) };
     auto player = process(100, kPlayer, true);
     player.signal = { SceneSignal::Kind::sine, kPlayerAmplitude, 441.0 };
     auto quiet = process(300, kQuiet, false);
@@ -43,7 +44,8 @@ inline Scene modelScene()
     return s;
 }
 
-class ModelFixture {
+class ModelFixture
+{
 public:
     explicit ModelFixture(Scene scene = modelScene())
         : hw(scene)

@@ -1,5 +1,5 @@
-// Browser tab volume and the page script's text builder: the page script text, the Safari script, reply parsing, building the
-// connection, which tabs are scanned, and scans against the simulated browsers.
+// Browser tab volume and the page script's text builder: the page script text, the Safari script, reply parsing,
+// building the connection, which tabs are scanned, and scans against the simulated browsers.
 
 #include "native/browser_media_volume.h"
 #include "native_test_support.h"

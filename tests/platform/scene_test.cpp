@@ -5,9 +5,13 @@
 
 using namespace sonaric;
 
-namespace {
+namespace
+{
 
-QString errorFor(const char* json) { return parseScene(QByteArray(json), QStringLiteral("s.json")).error; }
+QString errorFor(const char* json)
+{
+    return parseScene(QByteArray(json), QStringLiteral("s.json")).error;
+}
 
 } // namespace
 
@@ -59,7 +63,8 @@ TEST(Scene, BadInputNamesTheFileAndTheField)
     EXPECT_EQ(errorFor(R"({"devices": [], "colour": 1})"), "s.json: colour: unknown field");
     EXPECT_EQ(errorFor(R"({"devices": [ {"uid": "a", "default": true}, {"uid": "b", "default": true} ]})"),
         "s.json: devices[1].default: only one device can be the default output");
-    EXPECT_EQ(errorFor(R"({"devices": [ {"uid": "a"}, {"uid": "a"} ]})"), "s.json: devices[1].uid: used by an earlier device");
+    EXPECT_EQ(errorFor(R"({"devices": [ {"uid": "a"}, {"uid": "a"} ]})"),
+        "s.json: devices[1].uid: used by an earlier device");
     EXPECT_EQ(errorFor("[1, 2]"), "s.json: the document: expected an object");
     EXPECT_TRUE(errorFor("{\"devices\": [").startsWith("s.json: not valid JSON ("));
 }
@@ -70,7 +75,8 @@ TEST(Scene, MissingFileIsAnErrorNamingIt)
     const QString path = dir.filePath(QStringLiteral("absent.json"));
     const auto result = loadSceneFile(path);
     EXPECT_FALSE(result.scene);
-    EXPECT_TRUE(result.error.startsWith(path + QStringLiteral(": cannot read the scene file"))) << result.error.toStdString();
+    EXPECT_TRUE(result.error.startsWith(path + QStringLiteral(": cannot read the scene file")))
+        << result.error.toStdString();
 }
 
 TEST(Scene, DemoSceneLoads)

@@ -8,7 +8,8 @@
 using namespace sonaric;
 using namespace sonaric::test;
 
-namespace {
+namespace
+{
 
 Scene deskScene()
 {
@@ -44,10 +45,16 @@ TEST(SimulatedAudioHardware, AnswersDeviceAndProcessProperties)
     SimulatedAudioHardware hw(deskScene());
     const auto devices = objectList(hw, kAudioHardwarePropertyDevices);
     ASSERT_EQ(devices.size(), 2u);
-    EXPECT_EQ(readUInt32(hw, kAudioObjectSystemObject, globalAddress(kAudioHardwarePropertyDefaultOutputDevice)), devices[0]);
-    EXPECT_EQ(readUInt32(hw, devices[1], globalAddress(kAudioDevicePropertyTransportType)), kAudioDeviceTransportTypeUSB);
-    EXPECT_EQ(readUInt32(hw, devices[1], { kAudioDevicePropertyDeviceCanBeDefaultDevice, kAudioObjectPropertyScopeOutput, 0 }), 1u);
-    EXPECT_EQ(readUInt32(hw, devices[1], { kAudioDevicePropertyDeviceCanBeDefaultDevice, kAudioObjectPropertyScopeInput, 0 }), 0u);
+    EXPECT_EQ(
+        readUInt32(hw, kAudioObjectSystemObject, globalAddress(kAudioHardwarePropertyDefaultOutputDevice)), devices[0]);
+    EXPECT_EQ(
+        readUInt32(hw, devices[1], globalAddress(kAudioDevicePropertyTransportType)), kAudioDeviceTransportTypeUSB);
+    EXPECT_EQ(readUInt32(
+                  hw, devices[1], { kAudioDevicePropertyDeviceCanBeDefaultDevice, kAudioObjectPropertyScopeOutput, 0 }),
+        1u);
+    EXPECT_EQ(
+        readUInt32(hw, devices[1], { kAudioDevicePropertyDeviceCanBeDefaultDevice, kAudioObjectPropertyScopeInput, 0 }),
+        0u);
     QString uid;
     EXPECT_EQ(hw.getPropertyString(devices[1], globalAddress(kAudioDevicePropertyDeviceUID), &uid), noErr);
     EXPECT_EQ(uid, "usb");
@@ -63,7 +70,8 @@ TEST(SimulatedAudioHardware, AnswersDeviceAndProcessProperties)
 
     std::uint32_t size = 4;
     std::uint32_t value = 0;
-    EXPECT_EQ(hw.getPropertyData(999, globalAddress(kAudioProcessPropertyPID), &size, &value), kAudioHardwareBadObjectError);
+    EXPECT_EQ(
+        hw.getPropertyData(999, globalAddress(kAudioProcessPropertyPID), &size, &value), kAudioHardwareBadObjectError);
     EXPECT_EQ(hw.getPropertyData(devices[0], globalAddress(kAudioProcessPropertyPID), &size, &value),
         kAudioHardwareUnknownPropertyError);
 }
@@ -74,14 +82,19 @@ TEST(SimulatedAudioHardware, InjectedFailuresHitOnlyTheirTarget)
     const AudioObjectID usb = hw.objectForDevice("usb");
     hw.failNext(SimCall::getPropertyData, kAudioHardwareUnspecifiedError, -1, kAudioDevicePropertyDeviceUID, usb);
     QString uid;
-    EXPECT_EQ(hw.getPropertyString(usb, globalAddress(kAudioDevicePropertyDeviceUID), &uid), kAudioHardwareUnspecifiedError);
-    EXPECT_EQ(hw.getPropertyString(usb, globalAddress(kAudioDevicePropertyDeviceUID), &uid), kAudioHardwareUnspecifiedError);
-    EXPECT_EQ(hw.getPropertyString(hw.objectForDevice("spk"), globalAddress(kAudioDevicePropertyDeviceUID), &uid), noErr);
+    EXPECT_EQ(
+        hw.getPropertyString(usb, globalAddress(kAudioDevicePropertyDeviceUID), &uid), kAudioHardwareUnspecifiedError);
+    EXPECT_EQ(
+        hw.getPropertyString(usb, globalAddress(kAudioDevicePropertyDeviceUID), &uid), kAudioHardwareUnspecifiedError);
+    EXPECT_EQ(
+        hw.getPropertyString(hw.objectForDevice("spk"), globalAddress(kAudioDevicePropertyDeviceUID), &uid), noErr);
 
     hw.failNext(SimCall::getPropertyDataSize, -50, 1);
     std::uint32_t size = 0;
-    EXPECT_EQ(hw.getPropertyDataSize(kAudioObjectSystemObject, globalAddress(kAudioHardwarePropertyDevices), &size), -50);
-    EXPECT_EQ(hw.getPropertyDataSize(kAudioObjectSystemObject, globalAddress(kAudioHardwarePropertyDevices), &size), noErr);
+    EXPECT_EQ(
+        hw.getPropertyDataSize(kAudioObjectSystemObject, globalAddress(kAudioHardwarePropertyDevices), &size), -50);
+    EXPECT_EQ(
+        hw.getPropertyDataSize(kAudioObjectSystemObject, globalAddress(kAudioHardwarePropertyDevices), &size), noErr);
     EXPECT_EQ(size, 8u);
 }
 
@@ -123,7 +136,8 @@ TEST(SimulatedAudioHardware, EmptySceneAnswersEmptyLists)
 {
     SimulatedAudioHardware hw(Scene {});
     std::uint32_t size = 123;
-    EXPECT_EQ(hw.getPropertyDataSize(kAudioObjectSystemObject, globalAddress(kAudioHardwarePropertyDevices), &size), noErr);
+    EXPECT_EQ(
+        hw.getPropertyDataSize(kAudioObjectSystemObject, globalAddress(kAudioHardwarePropertyDevices), &size), noErr);
     EXPECT_EQ(size, 0u);
     EXPECT_EQ(readUInt32(hw, kAudioObjectSystemObject, globalAddress(kAudioHardwarePropertyDefaultOutputDevice)), 0u);
     hw.advance(1024);

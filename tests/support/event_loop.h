@@ -6,7 +6,8 @@
 
 #include <functional>
 
-namespace sonaric::test {
+namespace sonaric::test
+{
 
 /// Runs the event loop until `done` holds or `milliseconds` pass; returns whether it held.
 inline bool waitUntil(const std::function<bool()>& done, int milliseconds = 5000)

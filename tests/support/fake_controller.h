@@ -10,9 +10,11 @@
 #include <deque>
 #include <memory>
 
-namespace sonaric::test {
+namespace sonaric::test
+{
 
-class FakeController final : public NativeVolumeControlling {
+class FakeController final : public NativeVolumeControlling
+{
 public:
     enum class Kind { connect, read, set, finish };
     struct Call {
@@ -32,7 +34,10 @@ public:
 
     FakeController() { clock.start(); }
 
-    void connect(CancellationToken cancellation, Completion done) override { record({ Kind::connect, {}, {}, cancellation, 0, done, {} }); }
+    void connect(CancellationToken cancellation, Completion done) override
+    {
+        record({ Kind::connect, {}, {}, cancellation, 0, done, {} });
+    }
     void read(const NativeVolumeConnection& current, CancellationToken cancellation, Completion done) override
     {
         record({ Kind::read, {}, current, cancellation, 0, done, {} });

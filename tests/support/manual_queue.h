@@ -4,10 +4,12 @@
 
 #include <vector>
 
-namespace sonaric::test {
+namespace sonaric::test
+{
 
 /// Collects work and runs it when the test says so, so that a test sees exactly what was delivered.
-class ManualQueue final : public DispatchQueue {
+class ManualQueue final : public DispatchQueue
+{
 public:
     void async(std::function<void()> work) override { m_pending.push_back(std::move(work)); }
     /// Runs everything delivered so far; returns how many items ran.

@@ -7,7 +7,10 @@
 
 #include <ostream>
 
-inline void PrintTo(const QString& value, std::ostream* out) { *out << '"' << value.toStdString() << '"'; }
+inline void PrintTo(const QString& value, std::ostream* out)
+{
+    *out << '"' << value.toStdString() << '"';
+}
 inline void PrintTo(const QStringList& value, std::ostream* out)
 {
     *out << '[';

@@ -4,9 +4,11 @@
 
 #include "platform/scene/scene.h"
 
-namespace sonaric::test {
+namespace sonaric::test
+{
 
-inline SceneDevice outputDevice(QString uid, std::optional<QString> name, std::uint32_t transport, bool isDefault = false)
+inline SceneDevice outputDevice(
+    QString uid, std::optional<QString> name, std::uint32_t transport, bool isDefault = false)
 {
     SceneDevice d;
     d.uid = std::move(uid);
@@ -16,8 +18,8 @@ inline SceneDevice outputDevice(QString uid, std::optional<QString> name, std::u
     return d;
 }
 
-inline RunningApplication application(pid_t pid, QString bundleID, QString name,
-    ActivationPolicy policy = ActivationPolicy::regular)
+inline RunningApplication application(
+    pid_t pid, QString bundleID, QString name, ActivationPolicy policy = ActivationPolicy::regular)
 {
     return { pid, std::move(bundleID), std::move(name), policy };
 }

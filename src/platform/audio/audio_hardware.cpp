@@ -1,6 +1,7 @@
 #include "platform/audio/audio_hardware.h"
 
-namespace sonaric {
+namespace sonaric
+{
 
 QString fourCCString(std::uint32_t code)
 {

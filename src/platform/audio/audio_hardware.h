@@ -13,7 +13,8 @@
 #include <optional>
 #include <vector>
 
-namespace sonaric {
+namespace sonaric
+{
 
 class DispatchQueue;
 
@@ -143,9 +144,8 @@ struct AudioTimeStamp {
 };
 
 /// The block an IO proc runs once per IO cycle on the device's real-time thread.
-using AudioDeviceIOBlock
-    = std::function<void(const AudioTimeStamp* now, const AudioBufferList* inputData, const AudioTimeStamp* inputTime,
-        AudioBufferList* outputData, const AudioTimeStamp* outputTime)>;
+using AudioDeviceIOBlock = std::function<void(const AudioTimeStamp* now, const AudioBufferList* inputData,
+    const AudioTimeStamp* inputTime, AudioBufferList* outputData, const AudioTimeStamp* outputTime)>;
 
 /// Opaque handle of an IO proc created on a device; null means none.
 struct OpaqueAudioDeviceIOProcID;
@@ -187,23 +187,28 @@ using CFDictionary = QVariantMap;
 /// with getPropertyString, which stands for the HAL's CFString-typed reads.
 ///
 /// Implementations are thread-safe: reads come from the main thread and the tap engine's queue at once.
-class AudioHardware {
+class AudioHardware
+{
 public:
     virtual ~AudioHardware() = default;
 
-    virtual OSStatus getPropertyDataSize(AudioObjectID object, const AudioObjectPropertyAddress& address,
-        std::uint32_t* outDataSize) = 0;
+    virtual OSStatus getPropertyDataSize(
+        AudioObjectID object, const AudioObjectPropertyAddress& address, std::uint32_t* outDataSize)
+        = 0;
     /// On entry *ioDataSize is the room in `outData`; on success it is the number of bytes written.
-    virtual OSStatus getPropertyData(AudioObjectID object, const AudioObjectPropertyAddress& address,
-        std::uint32_t* ioDataSize, void* outData) = 0;
+    virtual OSStatus getPropertyData(
+        AudioObjectID object, const AudioObjectPropertyAddress& address, std::uint32_t* ioDataSize, void* outData)
+        = 0;
     /// A string property. A successful read may still yield no string (a null QString).
-    virtual OSStatus getPropertyString(AudioObjectID object, const AudioObjectPropertyAddress& address,
-        QString* outValue) = 0;
+    virtual OSStatus getPropertyString(
+        AudioObjectID object, const AudioObjectPropertyAddress& address, QString* outValue)
+        = 0;
 
     /// Registers `block` for changes of `address` on `object`; it runs on `queue`. Listeners live as long as
     /// the hardware object.
     virtual OSStatus addPropertyListenerBlock(AudioObjectID object, const AudioObjectPropertyAddress& address,
-        DispatchQueue& queue, AudioObjectPropertyListenerBlock block) = 0;
+        DispatchQueue& queue, AudioObjectPropertyListenerBlock block)
+        = 0;
 
     virtual OSStatus createProcessTap(const CATapDescription& description, AudioObjectID* outTapID) = 0;
     virtual OSStatus destroyProcessTap(AudioObjectID tapID) = 0;
@@ -211,8 +216,9 @@ public:
     virtual OSStatus destroyAggregateDevice(AudioObjectID deviceID) = 0;
 
     /// Creates an IO proc running `block` on `device`. A null `queue` means the device's real-time IO thread.
-    virtual OSStatus createIOProcIDWithBlock(AudioDeviceIOProcID* outProcID, AudioObjectID device,
-        DispatchQueue* queue, AudioDeviceIOBlock block) = 0;
+    virtual OSStatus createIOProcIDWithBlock(
+        AudioDeviceIOProcID* outProcID, AudioObjectID device, DispatchQueue* queue, AudioDeviceIOBlock block)
+        = 0;
     virtual OSStatus destroyIOProcID(AudioObjectID device, AudioDeviceIOProcID procID) = 0;
     virtual OSStatus deviceStart(AudioObjectID device, AudioDeviceIOProcID procID) = 0;
     virtual OSStatus deviceStop(AudioObjectID device, AudioDeviceIOProcID procID) = 0;

@@ -11,7 +11,8 @@
 #include <optional>
 #include <vector>
 
-namespace sonaric {
+namespace sonaric
+{
 
 /// What a process plays while it runs output. Samples are generated per channel of a stereo pair.
 struct SceneSignal {

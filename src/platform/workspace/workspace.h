@@ -9,7 +9,8 @@
 #include <sys/types.h>
 #include <vector>
 
-namespace sonaric {
+namespace sonaric
+{
 
 enum class ActivationPolicy {
     regular, ///< an ordinary application with a window and a Dock (or task bar) presence
@@ -29,7 +30,8 @@ struct RunningApplication {
 /// The process responsible for another process (the application that launched a helper).
 using ResponsibleProcessFunction = std::function<pid_t(pid_t)>;
 
-class Workspace {
+class Workspace
+{
 public:
     virtual ~Workspace() = default;
 

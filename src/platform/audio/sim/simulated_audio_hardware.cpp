@@ -9,68 +9,71 @@
 #include <numbers>
 #include <set>
 
-namespace sonaric {
-namespace {
+namespace sonaric
+{
+namespace
+{
 
-    template <typename T> void appendValue(std::vector<std::byte>& out, const T& value)
+template <typename T> void appendValue(std::vector<std::byte>& out, const T& value)
+{
+    const auto* bytes = reinterpret_cast<const std::byte*>(&value);
+    out.insert(out.end(), bytes, bytes + sizeof(T));
+}
+
+std::vector<std::byte> bufferListBytes(const std::vector<std::uint32_t>& channels)
+{
+    std::vector<std::byte> out(audioBufferListSize(std::uint32_t(channels.size())));
+    auto* list = reinterpret_cast<AudioBufferList*>(out.data());
+    list->mNumberBuffers = std::uint32_t(channels.size());
+    for (std::size_t i = 0; i < channels.size(); ++i)
+        list->mBuffers[i] = AudioBuffer { channels[i], 0, nullptr };
+    return out;
+}
+
+std::uint32_t totalChannels(const std::vector<std::uint32_t>& streams)
+{
+    std::uint32_t total = 0;
+    for (std::uint32_t c : streams)
+        total += c;
+    return total;
+}
+
+// Owns the storage of an AudioBufferList whose buffers hold `frames` frames each.
+class BufferListStorage
+{
+public:
+    BufferListStorage(const std::vector<std::uint32_t>& channels, std::uint32_t frames)
+        : m_header(audioBufferListSize(std::uint32_t(channels.size())))
     {
-        const auto* bytes = reinterpret_cast<const std::byte*>(&value);
-        out.insert(out.end(), bytes, bytes + sizeof(T));
-    }
-
-    std::vector<std::byte> bufferListBytes(const std::vector<std::uint32_t>& channels)
-    {
-        std::vector<std::byte> out(audioBufferListSize(std::uint32_t(channels.size())));
-        auto* list = reinterpret_cast<AudioBufferList*>(out.data());
-        list->mNumberBuffers = std::uint32_t(channels.size());
-        for (std::size_t i = 0; i < channels.size(); ++i)
-            list->mBuffers[i] = AudioBuffer { channels[i], 0, nullptr };
-        return out;
-    }
-
-    std::uint32_t totalChannels(const std::vector<std::uint32_t>& streams)
-    {
-        std::uint32_t total = 0;
-        for (std::uint32_t c : streams)
-            total += c;
-        return total;
-    }
-
-    // Owns the storage of an AudioBufferList whose buffers hold `frames` frames each.
-    class BufferListStorage {
-    public:
-        BufferListStorage(const std::vector<std::uint32_t>& channels, std::uint32_t frames)
-            : m_header(audioBufferListSize(std::uint32_t(channels.size())))
-        {
-            std::size_t samples = 0;
-            for (std::uint32_t c : channels)
-                samples += std::size_t(c) * frames;
-            m_samples.assign(samples, 0.0f);
-            list()->mNumberBuffers = std::uint32_t(channels.size());
-            std::size_t offset = 0;
-            for (std::size_t i = 0; i < channels.size(); ++i) {
-                list()->mBuffers[i] = AudioBuffer { channels[i], std::uint32_t(channels[i] * frames * sizeof(float)),
-                    m_samples.data() + offset };
-                offset += std::size_t(channels[i]) * frames;
-            }
+        std::size_t samples = 0;
+        for (std::uint32_t c : channels)
+            samples += std::size_t(c) * frames;
+        m_samples.assign(samples, 0.0f);
+        list()->mNumberBuffers = std::uint32_t(channels.size());
+        std::size_t offset = 0;
+        for (std::size_t i = 0; i < channels.size(); ++i) {
+            list()->mBuffers[i] = AudioBuffer { channels[i], std::uint32_t(channels[i] * frames * sizeof(float)),
+                m_samples.data() + offset };
+            offset += std::size_t(channels[i]) * frames;
         }
-        AudioBufferList* list() { return reinterpret_cast<AudioBufferList*>(m_header.data()); }
-
-    private:
-        std::vector<std::byte> m_header;
-        std::vector<float> m_samples;
-    };
-
-    QString stringValue(const CFDictionary& dictionary, const char* key)
-    {
-        const QVariant value = dictionary.value(QString::fromLatin1(key));
-        return value.typeId() == QMetaType::QString ? value.toString() : QString();
     }
+    AudioBufferList* list() { return reinterpret_cast<AudioBufferList*>(m_header.data()); }
 
-    QVariantList listValue(const CFDictionary& dictionary, const char* key)
-    {
-        return dictionary.value(QString::fromLatin1(key)).toList();
-    }
+private:
+    std::vector<std::byte> m_header;
+    std::vector<float> m_samples;
+};
+
+QString stringValue(const CFDictionary& dictionary, const char* key)
+{
+    const QVariant value = dictionary.value(QString::fromLatin1(key));
+    return value.typeId() == QMetaType::QString ? value.toString() : QString();
+}
+
+QVariantList listValue(const CFDictionary& dictionary, const char* key)
+{
+    return dictionary.value(QString::fromLatin1(key)).toList();
+}
 
 } // namespace
 
@@ -108,7 +111,10 @@ SimulatedAudioHardware::SimulatedAudioHardware(const Scene& scene)
         m_nextObject = std::max(m_nextObject, *reserved.rbegin() + 1);
 }
 
-SimulatedAudioHardware::~SimulatedAudioHardware() { stopRealTime(); }
+SimulatedAudioHardware::~SimulatedAudioHardware()
+{
+    stopRealTime();
+}
 
 // MARK: Property reads
 
@@ -158,7 +164,10 @@ const SimulatedAudioHardware::Tap* SimulatedAudioHardware::tapByUID(const QStrin
     return nullptr;
 }
 
-AudioObjectID SimulatedAudioHardware::defaultOutputLocked() const { return m_defaultOutput; }
+AudioObjectID SimulatedAudioHardware::defaultOutputLocked() const
+{
+    return m_defaultOutput;
+}
 
 std::vector<std::uint32_t> SimulatedAudioHardware::inputStreamsOf(const Device& d) const
 {
@@ -180,8 +189,8 @@ std::vector<std::uint32_t> SimulatedAudioHardware::outputStreamsOf(const Device&
     return sub ? sub->scene.outputStreams : std::vector<std::uint32_t> {};
 }
 
-OSStatus SimulatedAudioHardware::getPropertyDataSize(AudioObjectID object, const AudioObjectPropertyAddress& address,
-    std::uint32_t* outDataSize)
+OSStatus SimulatedAudioHardware::getPropertyDataSize(
+    AudioObjectID object, const AudioObjectPropertyAddress& address, std::uint32_t* outDataSize)
 {
     std::lock_guard lock(m_mutex);
     if (OSStatus status = injected(SimCall::getPropertyDataSize, object, address.mSelector))
@@ -193,8 +202,8 @@ OSStatus SimulatedAudioHardware::getPropertyDataSize(AudioObjectID object, const
     return noErr;
 }
 
-OSStatus SimulatedAudioHardware::getPropertyData(AudioObjectID object, const AudioObjectPropertyAddress& address,
-    std::uint32_t* ioDataSize, void* outData)
+OSStatus SimulatedAudioHardware::getPropertyData(
+    AudioObjectID object, const AudioObjectPropertyAddress& address, std::uint32_t* ioDataSize, void* outData)
 {
     std::lock_guard lock(m_mutex);
     if (OSStatus status = injected(SimCall::getPropertyData, object, address.mSelector))
@@ -216,8 +225,8 @@ OSStatus SimulatedAudioHardware::getPropertyData(AudioObjectID object, const Aud
     return noErr;
 }
 
-OSStatus SimulatedAudioHardware::readProperty(AudioObjectID object, const AudioObjectPropertyAddress& address,
-    std::vector<std::byte>& bytes)
+OSStatus SimulatedAudioHardware::readProperty(
+    AudioObjectID object, const AudioObjectPropertyAddress& address, std::vector<std::byte>& bytes)
 {
     const auto selector = address.mSelector;
     auto idList = [&](const std::vector<AudioObjectID>& ids) {
@@ -301,8 +310,8 @@ OSStatus SimulatedAudioHardware::readProperty(AudioObjectID object, const AudioO
     return noErr;
 }
 
-OSStatus SimulatedAudioHardware::getPropertyString(AudioObjectID object, const AudioObjectPropertyAddress& address,
-    QString* outValue)
+OSStatus SimulatedAudioHardware::getPropertyString(
+    AudioObjectID object, const AudioObjectPropertyAddress& address, QString* outValue)
 {
     std::lock_guard lock(m_mutex);
     if (OSStatus status = injected(SimCall::getPropertyData, object, address.mSelector))
@@ -344,8 +353,8 @@ OSStatus SimulatedAudioHardware::getPropertyString(AudioObjectID object, const A
 
 // MARK: Listeners
 
-OSStatus SimulatedAudioHardware::addPropertyListenerBlock(AudioObjectID object, const AudioObjectPropertyAddress& address,
-    DispatchQueue& queue, AudioObjectPropertyListenerBlock block)
+OSStatus SimulatedAudioHardware::addPropertyListenerBlock(AudioObjectID object,
+    const AudioObjectPropertyAddress& address, DispatchQueue& queue, AudioObjectPropertyListenerBlock block)
 {
     std::lock_guard lock(m_mutex);
     if (OSStatus status = injected(SimCall::addPropertyListener, object, address.mSelector))
@@ -387,7 +396,8 @@ AudioObjectID SimulatedAudioHardware::addDevice(SceneDevice entry)
         Device d;
         d.id = id = entry.objectID && !device(entry.objectID) ? entry.objectID : m_nextObject++;
         d.scene = std::move(entry);
-        if (d.scene.isDefaultOutput || (m_defaultOutput == 0 && d.scene.canBeDefaultOutput && !d.scene.outputStreams.empty())) {
+        if (d.scene.isDefaultOutput
+            || (m_defaultOutput == 0 && d.scene.canBeDefaultOutput && !d.scene.outputStreams.empty())) {
             m_defaultOutput = id;
             changed.push_back(globalAddress(kAudioHardwarePropertyDefaultOutputDevice));
         }
@@ -395,7 +405,8 @@ AudioObjectID SimulatedAudioHardware::addDevice(SceneDevice entry)
         m_devices.emplace(id, std::move(d));
         // Aggregate devices built on this UID come back to life when it returns.
         for (auto& [aid, agg] : m_devices) {
-            if (agg.isAggregate && stringValue(agg.description, kAudioAggregateDeviceMainSubDeviceKey) == m_devices.at(id).scene.uid)
+            if (agg.isAggregate
+                && stringValue(agg.description, kAudioAggregateDeviceMainSubDeviceKey) == m_devices.at(id).scene.uid)
                 agg.subDevice = id;
         }
     }
@@ -422,8 +433,8 @@ bool SimulatedAudioHardware::removeDevice(const QString& uid)
             m_defaultOutput = 0;
             for (AudioObjectID other : m_deviceOrder) {
                 const Device& o = m_devices.at(other);
-                if (!o.isAggregate && o.scene.transport != kAudioDeviceTransportTypeAggregate && o.scene.canBeDefaultOutput
-                    && !o.scene.outputStreams.empty()) {
+                if (!o.isAggregate && o.scene.transport != kAudioDeviceTransportTypeAggregate
+                    && o.scene.canBeDefaultOutput && !o.scene.outputStreams.empty()) {
                     m_defaultOutput = other;
                     break;
                 }
@@ -472,7 +483,7 @@ AudioObjectID SimulatedAudioHardware::addProcess(SceneProcess entry)
         std::lock_guard lock(m_mutex);
         Process p;
         p.id = id = entry.objectID && !m_processes.contains(entry.objectID) && !device(entry.objectID) ? entry.objectID
-                                                                                                   : m_nextObject++;
+                                                                                                       : m_nextObject++;
         p.scene = std::move(entry);
         m_processOrder.push_back(id);
         m_processes.emplace(id, std::move(p));
@@ -625,8 +636,8 @@ OSStatus SimulatedAudioHardware::destroyAggregateDevice(AudioObjectID deviceID)
 
 // MARK: IO procs
 
-OSStatus SimulatedAudioHardware::createIOProcIDWithBlock(AudioDeviceIOProcID* outProcID, AudioObjectID deviceID,
-    DispatchQueue*, AudioDeviceIOBlock block)
+OSStatus SimulatedAudioHardware::createIOProcIDWithBlock(
+    AudioDeviceIOProcID* outProcID, AudioObjectID deviceID, DispatchQueue*, AudioDeviceIOBlock block)
 {
     std::lock_guard lock(m_mutex);
     if (OSStatus status = injected(SimCall::createIOProc, deviceID, 0))
@@ -679,8 +690,8 @@ OSStatus SimulatedAudioHardware::deviceStop(AudioObjectID deviceID, AudioDeviceI
 
 // MARK: Fault injection and inventory
 
-void SimulatedAudioHardware::failNext(SimCall call, OSStatus status, int count, AudioObjectPropertySelector selector,
-    AudioObjectID object)
+void SimulatedAudioHardware::failNext(
+    SimCall call, OSStatus status, int count, AudioObjectPropertySelector selector, AudioObjectID object)
 {
     std::lock_guard lock(m_mutex);
     m_failures.push_back({ call, status, count, selector, object });
@@ -892,7 +903,8 @@ void SimulatedAudioHardware::renderCycle(std::uint32_t frames)
         played.insert(played.end(), mix.begin(), mix.end());
         if (m_realTime) {
             // Nobody collects what the demo plays; keep the last second for meters.
-            const std::size_t keep = std::size_t(m_devices.at(id).scene.sampleRate) * totalChannels(m_devices.at(id).scene.outputStreams);
+            const std::size_t keep
+                = std::size_t(m_devices.at(id).scene.sampleRate) * totalChannels(m_devices.at(id).scene.outputStreams);
             if (played.size() > 2 * keep)
                 played.erase(played.begin(), played.end() - std::ptrdiff_t(keep));
         }

@@ -9,7 +9,8 @@
 #include <thread>
 #include <vector>
 
-namespace sonaric {
+namespace sonaric
+{
 
 /// The calls of the audio hardware service, for fault injection.
 enum class SimCall {
@@ -34,26 +35,27 @@ enum class SimCall {
 ///
 /// Time moves only when a test calls advance(), or on a pacing thread after startRealTime(). Everything each
 /// output device played is kept, per device UID, until takePlayed().
-class SimulatedAudioHardware final : public AudioHardware {
+class SimulatedAudioHardware final : public AudioHardware
+{
 public:
     explicit SimulatedAudioHardware(const Scene& scene);
     ~SimulatedAudioHardware() override;
 
     // The audio hardware service.
-    OSStatus getPropertyDataSize(AudioObjectID object, const AudioObjectPropertyAddress& address,
-        std::uint32_t* outDataSize) override;
-    OSStatus getPropertyData(AudioObjectID object, const AudioObjectPropertyAddress& address,
-        std::uint32_t* ioDataSize, void* outData) override;
-    OSStatus getPropertyString(AudioObjectID object, const AudioObjectPropertyAddress& address,
-        QString* outValue) override;
+    OSStatus getPropertyDataSize(
+        AudioObjectID object, const AudioObjectPropertyAddress& address, std::uint32_t* outDataSize) override;
+    OSStatus getPropertyData(AudioObjectID object, const AudioObjectPropertyAddress& address, std::uint32_t* ioDataSize,
+        void* outData) override;
+    OSStatus getPropertyString(
+        AudioObjectID object, const AudioObjectPropertyAddress& address, QString* outValue) override;
     OSStatus addPropertyListenerBlock(AudioObjectID object, const AudioObjectPropertyAddress& address,
         DispatchQueue& queue, AudioObjectPropertyListenerBlock block) override;
     OSStatus createProcessTap(const CATapDescription& description, AudioObjectID* outTapID) override;
     OSStatus destroyProcessTap(AudioObjectID tapID) override;
     OSStatus createAggregateDevice(const CFDictionary& description, AudioObjectID* outDeviceID) override;
     OSStatus destroyAggregateDevice(AudioObjectID deviceID) override;
-    OSStatus createIOProcIDWithBlock(AudioDeviceIOProcID* outProcID, AudioObjectID device, DispatchQueue* queue,
-        AudioDeviceIOBlock block) override;
+    OSStatus createIOProcIDWithBlock(
+        AudioDeviceIOProcID* outProcID, AudioObjectID device, DispatchQueue* queue, AudioDeviceIOBlock block) override;
     OSStatus destroyIOProcID(AudioObjectID device, AudioDeviceIOProcID procID) override;
     OSStatus deviceStart(AudioObjectID device, AudioDeviceIOProcID procID) override;
     OSStatus deviceStop(AudioObjectID device, AudioDeviceIOProcID procID) override;
@@ -155,7 +157,8 @@ private:
     };
 
     OSStatus injected(SimCall call, AudioObjectID object, AudioObjectPropertySelector selector);
-    OSStatus readProperty(AudioObjectID object, const AudioObjectPropertyAddress& address, std::vector<std::byte>& bytes);
+    OSStatus readProperty(
+        AudioObjectID object, const AudioObjectPropertyAddress& address, std::vector<std::byte>& bytes);
     void notify(std::vector<AudioObjectPropertyAddress> addresses, AudioObjectID object = kAudioObjectSystemObject);
     Device* device(AudioObjectID id);
     const Device* device(AudioObjectID id) const;

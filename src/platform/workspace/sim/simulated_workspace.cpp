@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <unistd.h>
 
-namespace sonaric {
+namespace sonaric
+{
 
 SimulatedWorkspace::SimulatedWorkspace(const Scene& scene)
     : m_running(scene.applications)
@@ -25,7 +26,8 @@ std::vector<RunningApplication> SimulatedWorkspace::runningApplications() const
 std::optional<RunningApplication> SimulatedWorkspace::runningApplication(pid_t pid) const
 {
     std::lock_guard lock(m_mutex);
-    auto it = std::find_if(m_running.begin(), m_running.end(), [&](const auto& a) { return a.processIdentifier == pid; });
+    auto it
+        = std::find_if(m_running.begin(), m_running.end(), [&](const auto& a) { return a.processIdentifier == pid; });
     if (it == m_running.end())
         return std::nullopt;
     return *it;
@@ -34,8 +36,8 @@ std::optional<RunningApplication> SimulatedWorkspace::runningApplication(pid_t p
 QString SimulatedWorkspace::urlForApplication(const QString& bundleIdentifier) const
 {
     std::lock_guard lock(m_mutex);
-    const bool running = std::any_of(m_running.begin(), m_running.end(),
-        [&](const auto& a) { return a.bundleIdentifier == bundleIdentifier; });
+    const bool running = std::any_of(
+        m_running.begin(), m_running.end(), [&](const auto& a) { return a.bundleIdentifier == bundleIdentifier; });
     const bool installed = std::find(m_installed.begin(), m_installed.end(), bundleIdentifier) != m_installed.end();
     if (bundleIdentifier.isEmpty() || !(running || installed))
         return {};
@@ -53,7 +55,10 @@ ResponsibleProcessFunction SimulatedWorkspace::responsibleProcessFunction() cons
     };
 }
 
-pid_t SimulatedWorkspace::processIdentifier() const { return m_ownPid; }
+pid_t SimulatedWorkspace::processIdentifier() const
+{
+    return m_ownPid;
+}
 
 void SimulatedWorkspace::launch(RunningApplication app)
 {

@@ -6,11 +6,13 @@
 #include <map>
 #include <mutex>
 
-namespace sonaric {
+namespace sonaric
+{
 
 /// The workspace of a scene: its running applications, what is installed, and who is responsible for which
 /// process.
-class SimulatedWorkspace final : public Workspace {
+class SimulatedWorkspace final : public Workspace
+{
 public:
     explicit SimulatedWorkspace(const Scene& scene);
 
