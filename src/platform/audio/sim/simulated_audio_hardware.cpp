@@ -236,11 +236,7 @@ OSStatus SimulatedAudioHardware::readProperty(
 
     if (object == kAudioObjectSystemObject) {
         if (selector == kAudioHardwarePropertyDevices) {
-            std::vector<AudioObjectID> ids;
-            for (AudioObjectID id : m_deviceOrder)
-                if (device(id)->alive || !device(id)->isAggregate)
-                    ids.push_back(id);
-            idList(ids);
+            idList(m_deviceOrder);
         } else if (selector == kAudioHardwarePropertyDefaultOutputDevice) {
             appendValue(bytes, defaultOutputLocked());
         } else if (selector == kAudioHardwarePropertyProcessObjectList) {
@@ -264,7 +260,8 @@ OSStatus SimulatedAudioHardware::readProperty(
                 can = !d->scene.inputStreams.empty();
             appendValue(bytes, can);
         } else if (selector == kAudioDevicePropertyDeviceIsAlive) {
-            std::uint32_t alive = d->alive;
+            // A device that is listed is alive; a new aggregate device only after a few reads.
+            std::uint32_t alive = 1;
             if (d->isAggregate && d->aliveAfterReads > 0) {
                 alive = 0;
                 --device(object)->aliveAfterReads;

@@ -118,7 +118,6 @@ private:
     struct Device {
         AudioObjectID id = 0;
         SceneDevice scene; ///< as the scene describes it
-        bool alive = true;
         // Aggregate devices made by the program.
         bool isAggregate = false;
         CFDictionary description;
