@@ -2,6 +2,8 @@
 // objects and properties, listeners, the errors of the tap interface, and recovery after a crash.
 
 #include "audio/ca.h"
+#include "audio/process_discovery.h"
+#include "platform/workspace/linux/linux_workspace.h"
 #include "platform/audio/linux/pulse_audio_hardware.h"
 #include "platform/audio/linux/pulse_connection.h"
 #include "platform/audio/linux/pulse_query.h"
@@ -150,6 +152,29 @@ TEST_F(PulseAudioHardwareTest, OneProcessObjectPerProcessWhateverItsStreams)
         return CA::uint32(*hw, id, kAudioProcessPropertyPID) == std::uint32_t(player.pid());
     });
     EXPECT_EQ(mine, 1);
+}
+
+TEST_F(PulseAudioHardwareTest, DiscoveryListsOneRowPerApplicationWithItsStreamsFoldedIn)
+{
+    ChildProcess player(testPlayerPath(), { "--app-id", "org.example.Player", "--name", "Example Player",
+                                              "--amplitude", "0.1", "--second-stream-after", "100" });
+    ChildProcess other(testPlayerPath(), { "--app-id", "org.example.Other", "--amplitude", "0.1" });
+    ASSERT_TRUE(waitFor([&] { return sinksOfProcess(player.pid()).size() == 2 && !sinksOfProcess(other.pid()).isEmpty(); }, 5s));
+    LinuxWorkspace workspace(DesktopEntries::load({}, {}));
+    std::vector<AudioApp> apps;
+    ASSERT_TRUE(waitFor(
+        [&] {
+            apps = ProcessDiscovery::apps(*hw, workspace);
+            return apps.size() == 2 && apps[0].isPlaying && apps[1].isPlaying;
+        },
+        3s));
+    // Without a desktop entry the application id names and groups the application.
+    EXPECT_EQ(apps[0].id, "org.example.Other");
+    EXPECT_EQ(apps[0].pid, other.pid());
+    EXPECT_EQ(apps[1].id, "org.example.Player");
+    EXPECT_EQ(apps[1].name, "org.example.Player");
+    EXPECT_EQ(apps[1].pid, player.pid());
+    EXPECT_EQ(apps[1].processObjects.size(), 1u);
 }
 
 TEST_F(PulseAudioHardwareTest, TapAndAggregateRejectWhatDoesNotExist)

@@ -16,8 +16,8 @@ mkdir -p "$dir"
 dir=$(cd "$dir" && pwd)
 
 export XDG_RUNTIME_DIR="$dir/run" HOME="$dir/home" XDG_CONFIG_HOME="$dir/config" XDG_STATE_HOME="$dir/state"
-export XDG_DATA_HOME="$dir/data" PULSE_RUNTIME_PATH="$dir/run/pulse"
-unset PULSE_SERVER PIPEWIRE_REMOTE DBUS_SESSION_BUS_ADDRESS
+export XDG_DATA_HOME="$dir/data"
+unset PULSE_SERVER PULSE_RUNTIME_PATH PIPEWIRE_REMOTE DBUS_SESSION_BUS_ADDRESS
 mkdir -p "$XDG_RUNTIME_DIR" "$HOME" "$XDG_CONFIG_HOME" "$XDG_STATE_HOME" "$XDG_DATA_HOME"
 chmod 700 "$XDG_RUNTIME_DIR"
 
@@ -80,6 +80,9 @@ PA
         local wp=$!
         setsid pipewire-pulse >>"$dir/pipewire-pulse.log" 2>&1 &
         echo "$pw $wp $!" >"$dir/pids"
+        # A client that connects before the pulse server made its directory would make it first, and the
+        # server then refuses to start.
+        for _ in $(seq 1 50); do [ -S "$XDG_RUNTIME_DIR/pulse/native" ] && break; sleep 0.1; done
         ;;
     *)
         echo "sound_server: unknown server $kind" >&2
@@ -121,9 +124,9 @@ restart)
     ;;
 env)
     echo "export XDG_RUNTIME_DIR='$XDG_RUNTIME_DIR' HOME='$HOME' XDG_CONFIG_HOME='$XDG_CONFIG_HOME'"
-    echo "export XDG_STATE_HOME='$XDG_STATE_HOME' XDG_DATA_HOME='$XDG_DATA_HOME' PULSE_RUNTIME_PATH='$PULSE_RUNTIME_PATH'"
+    echo "export XDG_STATE_HOME='$XDG_STATE_HOME' XDG_DATA_HOME='$XDG_DATA_HOME'"
     [ -s "$dir/dbus.address" ] && echo "export DBUS_SESSION_BUS_ADDRESS='$(cat "$dir/dbus.address")'"
-    echo "unset PULSE_SERVER"
+    echo "unset PULSE_SERVER PULSE_RUNTIME_PATH"
     ;;
 *)
     echo "usage: sound_server.sh start|stop|restart|env pulseaudio|pipewire DIR" >&2

@@ -64,6 +64,8 @@ bool PulseAggregateDevice::start(std::function<void()> onFirstData, QString* err
     // A capture burst (one period of the tap sink) may arrive at once; dropping starts only well beyond it.
     m_burstBytes = std::size_t(m_config.rate) * 10 / 1000 * frameBytes;
     m_maxRingFrames = std::min(m_ring.size() / m_config.outputChannels, (m_targetBytes + m_burstBytes) / frameBytes);
+    m_maxTargetBytes = m_targetBytes * 3;
+    m_lastRaise = 0;
     m_ringStart = m_ringFrames = 0;
     m_setpoint = 0;
     bool ready = false;
@@ -190,6 +192,28 @@ void PulseAggregateDevice::captured()
         }
     }
     pump();
+}
+
+void PulseAggregateDevice::underrun()
+{
+    m_underruns.fetch_add(1, std::memory_order_relaxed);
+    // A device that keeps running dry needs a deeper queue than this machine allows for now: grow the target
+    // by 2 ms, at most once a second and up to three times the configured one.
+    const std::uint64_t now = pa_rtclock_now();
+    if (now - m_lastRaise < PA_USEC_PER_SEC || m_targetBytes >= m_maxTargetBytes)
+        return;
+    m_lastRaise = now;
+    const std::size_t frameBytes = sizeof(float) * m_config.outputChannels;
+    m_targetBytes = std::min(m_maxTargetBytes, m_targetBytes + std::size_t(m_config.rate) * 2 / 1000 * frameBytes);
+    m_maxRingFrames = std::min(m_ring.size() / m_config.outputChannels, (m_targetBytes + m_burstBytes) / frameBytes);
+    m_setpoint = 0;
+    pa_buffer_attr attr;
+    attr.maxlength = std::uint32_t(m_targetBytes * 8);
+    attr.tlength = std::uint32_t(m_targetBytes);
+    attr.prebuf = std::uint32_t(m_targetBytes / 2);
+    attr.minreq = attr.fragsize = std::uint32_t(-1);
+    if (pa_operation* op = pa_stream_set_buffer_attr(m_playback, &attr, nullptr, nullptr))
+        pa_operation_unref(op);
 }
 
 void PulseAggregateDevice::pushToRing(std::size_t frames)

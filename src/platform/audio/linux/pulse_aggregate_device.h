@@ -54,7 +54,7 @@ private:
     void pump();
     void adjustRate(std::size_t queuedBytes);
     void streamStateChanged(pa_stream* stream);
-    void underrun() { m_underruns.fetch_add(1, std::memory_order_relaxed); }
+    void underrun();
 
     Config m_config;
     std::unique_ptr<PulseConnection> m_connection;
@@ -76,6 +76,8 @@ private:
 
     std::size_t m_targetBytes = 0;
     std::size_t m_burstBytes = 0;
+    std::size_t m_maxTargetBytes = 0;
+    std::uint64_t m_lastRaise = 0;
     double m_queueSum = 0;
     double m_setpoint = 0;
     std::uint32_t m_queueSamples = 0;

@@ -179,7 +179,7 @@ bool PulseAudioHardware::open(QString* error)
         return false;
     }
     if (m_options.latencyMs == 0)
-        m_options.latencyMs = m_serverName.contains(QLatin1String("PipeWire")) ? 12 : 8;
+        m_options.latencyMs = m_serverName.contains(QLatin1String("PipeWire")) ? 12 : 10;
     return true;
 }
 
@@ -279,8 +279,9 @@ PulseAudioHardware::~PulseAudioHardware()
         m_aggregates.clear();
         m_taps.clear();
     }
-    m_control.reset();
+    // The loop thread goes first: its events post work to the control queue until it stops.
     m_connection.reset();
+    m_control.reset();
     if (m_watchdogPipe >= 0)
         ::close(m_watchdogPipe);
     if (m_watchdog > 0) {
@@ -648,7 +649,7 @@ OSStatus PulseAudioHardware::getPropertyDataSize(
     if (!outDataSize)
         return kAudio_ParamError;
     // Large enough for any value; the read reports the exact size.
-    std::vector<std::uint8_t> buffer(64 * 1024);
+    thread_local std::vector<std::uint8_t> buffer(64 * 1024);
     std::uint32_t size = std::uint32_t(buffer.size());
     const OSStatus status = getPropertyData(object, address, &size, buffer.data());
     if (status == noErr)
@@ -1146,6 +1147,16 @@ std::uint64_t PulseAudioHardware::underruns(AudioObjectID aggregateID) const
     std::lock_guard lock(m_mutex);
     const auto it = m_aggregates.find(aggregateID);
     return it != m_aggregates.end() && it->second->engine ? it->second->engine->underruns() : 0;
+}
+
+std::uint64_t PulseAudioHardware::totalUnderruns() const
+{
+    std::lock_guard lock(m_mutex);
+    std::uint64_t total = 0;
+    for (const auto& [id, aggregate] : m_aggregates)
+        if (aggregate->engine)
+            total += aggregate->engine->underruns();
+    return total;
 }
 
 // Moving streams in and out

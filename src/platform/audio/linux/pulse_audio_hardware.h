@@ -88,6 +88,8 @@ public:
     bool isTapping(AudioObjectID aggregate) const;
     /// Playback underruns of an aggregate device's IO path since it started.
     std::uint64_t underruns(AudioObjectID aggregate) const;
+    /// Playback underruns of every running tap path since each started; for measurements.
+    std::uint64_t totalUnderruns() const;
     /// The owner token written into this instance's tap sinks and journal.
     const QString& ownerToken() const { return m_owner; }
 
