@@ -274,8 +274,9 @@ TEST_F(PulseAudioHardwareTest, AStartUndoesTheTapsOfADeadInstance)
     EXPECT_TRUE(waitFor([&] { return sinksOfProcess(player.pid()) == QStringList { "speakers" }; }, 1s));
     EXPECT_FALSE(sinkNames().contains("sonaric_tap_dead"));
     EXPECT_TRUE(TapJournal(journal).read().empty());
-    if (const auto table = RestoreMemory::read(connection))
+    if (const auto table = RestoreMemory::read(connection)) {
         EXPECT_TRUE(RestoreMemory::pointingAt(*table, "sonaric_tap_").empty());
+    }
     EXPECT_GT(recordSink("speakers", 300).peak, 0.9f);
 }
 

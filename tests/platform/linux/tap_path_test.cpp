@@ -167,8 +167,9 @@ TEST_F(TapPathTest, ALaterStreamOfATappedApplicationIsTappedAndAnUnrelatedOneIsN
 
     PulseConnection connection(QStringLiteral("test"));
     ASSERT_TRUE(connection.connect(2000, nullptr));
-    if (const auto table = RestoreMemory::read(connection))
+    if (const auto table = RestoreMemory::read(connection)) {
         EXPECT_TRUE(RestoreMemory::pointingAt(*table, "sonaric_tap_").empty());
+    }
 }
 
 TEST_F(TapPathTest, ARestartedServerGetsTheTapBackAtTheSameLevel)

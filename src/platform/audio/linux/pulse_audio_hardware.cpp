@@ -191,9 +191,9 @@ void PulseAudioHardware::subscribe()
     pa_context* context = connection.context();
     pa_context_set_subscribe_callback(
         context,
-        [](pa_context*, pa_subscription_event_type_t type, std::uint32_t index, void* self) {
+        [](pa_context* context, pa_subscription_event_type_t type, std::uint32_t index, void* self) {
             static_cast<PulseAudioHardware*>(self)->serverEvent(
-                type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK, type & PA_SUBSCRIPTION_EVENT_TYPE_MASK, index);
+                context, type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK, type & PA_SUBSCRIPTION_EVENT_TYPE_MASK, index);
         },
         this);
     connection.wait(pa_context_subscribe(context,
@@ -252,7 +252,6 @@ bool PulseAudioHardware::loadSnapshot()
         if (!stream.internal)
             idFor(m_processIds, stream.processKey());
     m_connected = true;
-    ++m_generation;
     m_changed.notify_all();
     return true;
 }
@@ -390,9 +389,9 @@ void PulseAudioHardware::rebuildAfterReconnect()
 
 // Server events (on the connection's loop thread)
 
-void PulseAudioHardware::serverEvent(unsigned facility, unsigned type, std::uint32_t index)
+void PulseAudioHardware::serverEvent(pa_context* context, unsigned facility, unsigned type, std::uint32_t index)
 {
-    pa_context* context = m_connection->context();
+    // The context comes with the event: the connection object may already be on its way out.
     const bool removed = type == PA_SUBSCRIPTION_EVENT_REMOVE;
     if (facility == PA_SUBSCRIPTION_EVENT_SINK) {
         if (removed) {

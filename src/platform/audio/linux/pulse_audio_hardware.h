@@ -12,6 +12,8 @@
 #include <sys/types.h>
 #include <vector>
 
+struct pa_context;
+
 namespace sonaric {
 
 class PulseAggregateDevice;
@@ -108,7 +110,7 @@ private:
     void rebuildAfterReconnect();
 
     // Server events, on the connection's loop thread.
-    void serverEvent(unsigned facility, unsigned type, std::uint32_t index);
+    void serverEvent(pa_context* context, unsigned facility, unsigned type, std::uint32_t index);
     void sinkArrived(const SinkRecord& sink);
     void streamArrived(const StreamRecord& stream);
     void defaultSinkChanged(const QString& name);
@@ -145,7 +147,6 @@ private:
     std::unique_ptr<PulseConnection> m_connection;
     bool m_connected = false;
     bool m_stopping = false;
-    std::uint64_t m_generation = 0;
     QString m_serverName;
     QString m_serverString;
     QString m_defaultSink;
