@@ -198,9 +198,9 @@ void PulseAggregateDevice::underrun()
 {
     m_underruns.fetch_add(1, std::memory_order_relaxed);
     // A device that keeps running dry needs a deeper queue than this machine allows for now: grow the target
-    // by 2 ms, at most once a second and up to three times the configured one.
+    // by 2 ms, at most four times a second and up to three times the configured one.
     const std::uint64_t now = pa_rtclock_now();
-    if (now - m_lastRaise < PA_USEC_PER_SEC || m_targetBytes >= m_maxTargetBytes)
+    if (now - m_lastRaise < PA_USEC_PER_SEC / 4 || m_targetBytes >= m_maxTargetBytes)
         return;
     m_lastRaise = now;
     const std::size_t frameBytes = sizeof(float) * m_config.outputChannels;
