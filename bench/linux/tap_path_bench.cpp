@@ -31,17 +31,19 @@
 using namespace sonaric;
 using namespace std::chrono_literals;
 
-namespace {
+namespace
+{
 
 constexpr std::uint32_t kClickPeriod = 12000; // frames between clicks: 250 ms at 48 kHz
 
 /// A click train on one channel of a stream of its own connection; `pidProperty` lets one process stand for
 /// two applications.
-class ClickStream {
+class ClickStream
+{
 public:
     ClickStream(const QString& appID, const QString& pidProperty, int channel)
         : m_connection(QStringLiteral("bench clicks"),
-              { { PA_PROP_APPLICATION_ID, appID }, { PA_PROP_APPLICATION_PROCESS_ID, pidProperty } })
+            { { PA_PROP_APPLICATION_ID, appID }, { PA_PROP_APPLICATION_PROCESS_ID, pidProperty } })
         , m_channel(channel)
     {
         if (!m_connection.connect(2000, nullptr))
@@ -103,8 +105,8 @@ std::optional<double> clickGap(int seconds)
                     rate = s.rate;
     const pa_sample_spec spec { PA_SAMPLE_FLOAT32NE, rate, 2 };
     int error = 0;
-    pa_simple* s = pa_simple_new(nullptr, "bench recorder", PA_STREAM_RECORD, "speakers.monitor", "record", &spec,
-        nullptr, nullptr, &error);
+    pa_simple* s = pa_simple_new(
+        nullptr, "bench recorder", PA_STREAM_RECORD, "speakers.monitor", "record", &spec, nullptr, nullptr, &error);
     if (!s)
         return std::nullopt;
     std::vector<float> samples(std::size_t(rate) * 2 * std::size_t(seconds));
@@ -280,7 +282,8 @@ int load(int baselineSeconds, int seconds)
 
     TapEngine engine(*hw);
     for (int i = 0; i < 3; ++i)
-        engine.apply(QStringLiteral("bench.player%1").arg(i), { processOf(*hw, pids[std::size_t(i)]) }, 0.5f, std::nullopt);
+        engine.apply(
+            QStringLiteral("bench.player%1").arg(i), { processOf(*hw, pids[std::size_t(i)]) }, 0.5f, std::nullopt);
     const bool tapped = waitFor([&] { return allTapped(pids); }, 15s);
     std::this_thread::sleep_for(1s);
     const std::uint64_t underrunsAfterMove = hw->totalUnderruns();

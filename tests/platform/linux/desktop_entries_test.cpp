@@ -8,7 +8,8 @@
 
 using namespace sonaric;
 
-namespace {
+namespace
+{
 
 void write(const QString& path, const QByteArray& text)
 {
@@ -55,7 +56,8 @@ TEST(DesktopEntries, MatchesAProgramByExecTryExecWindowClassOrId)
     write(dir.filePath("org.example.Browser.desktop"),
         "[Desktop Entry]\nType=Application\nName=Browser\nExec=/usr/lib/browser/browser-launcher\n"
         "TryExec=browser-bin\nStartupWMClass=BrowserWindow\n");
-    write(dir.filePath("org.gnome.Totem.desktop"), "[Desktop Entry]\nType=Application\nName=Videos\nExec=gapplication launch x\n");
+    write(dir.filePath("org.gnome.Totem.desktop"),
+        "[Desktop Entry]\nType=Application\nName=Videos\nExec=gapplication launch x\n");
     const auto entries = DesktopEntries::load({ dir.path() }, {});
 
     EXPECT_EQ(entries.forProgram("browser-launcher", {}, {})->id, "org.example.Browser");

@@ -13,11 +13,13 @@
 
 using namespace sonaric;
 
-namespace {
+namespace
+{
 
 /// A throwaway "browser": a copy of the shell under its own name, started from a desktop entry of its own,
 /// that starts a helper (itself again) which starts a plain child process.
-class FakeBrowser : public ::testing::Test {
+class FakeBrowser : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -99,14 +101,16 @@ TEST_F(FakeBrowser, OnlyTheTopProcessOfAnEntryIsAnApplication)
         if (app.bundleIdentifier == "org.example.FakeBrowser")
             mine.push_back(app);
     ASSERT_EQ(mine.size(), 1u);
-    EXPECT_EQ(mine[0], (RunningApplication { browser, "org.example.FakeBrowser", "Fake Browser", ActivationPolicy::regular }));
+    EXPECT_EQ(mine[0],
+        (RunningApplication { browser, "org.example.FakeBrowser", "Fake Browser", ActivationPolicy::regular }));
 
     // The helper still reads as the browser, but is no application of its own.
     const auto helperApp = workspace->runningApplication(helper());
     ASSERT_TRUE(helperApp);
     EXPECT_EQ(helperApp->activationPolicy, ActivationPolicy::prohibited);
     EXPECT_FALSE(workspace->runningApplication(helperChild()));
-    EXPECT_EQ(workspace->urlForApplication("org.example.FakeBrowser"), dir.filePath("applications/org.example.FakeBrowser.desktop"));
+    EXPECT_EQ(workspace->urlForApplication("org.example.FakeBrowser"),
+        dir.filePath("applications/org.example.FakeBrowser.desktop"));
     EXPECT_TRUE(workspace->urlForApplication("org.example.Missing").isNull());
 }
 

@@ -3,13 +3,13 @@
 
 #include "audio/ca.h"
 #include "audio/process_discovery.h"
-#include "platform/workspace/linux/linux_workspace.h"
 #include "platform/audio/linux/pulse_audio_hardware.h"
 #include "platform/audio/linux/pulse_connection.h"
 #include "platform/audio/linux/pulse_query.h"
 #include "platform/audio/linux/restore_memory.h"
 #include "platform/audio/linux/tap_journal.h"
 #include "platform/serial_queue.h"
+#include "platform/workspace/linux/linux_workspace.h"
 #include "sound_test_support.h"
 
 #include <gtest/gtest.h>
@@ -24,9 +24,11 @@ using namespace sonaric;
 using namespace sonaric::test;
 using namespace std::chrono_literals;
 
-namespace {
+namespace
+{
 
-class PulseAudioHardwareTest : public ::testing::Test {
+class PulseAudioHardwareTest : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -76,7 +78,8 @@ QVariantMap aggregateDescription(const QString& output, const QString& tap)
         { kAudioAggregateDeviceIsStackedKey, false }, { kAudioAggregateDeviceTapAutoStartKey, true },
         { kAudioAggregateDeviceSubDeviceListKey, QVariantList { QVariantMap { { kAudioSubDeviceUIDKey, output } } } },
         { kAudioAggregateDeviceTapListKey,
-            QVariantList { QVariantMap { { kAudioSubTapUIDKey, tap }, { kAudioSubTapDriftCompensationKey, true } } } } };
+            QVariantList {
+                QVariantMap { { kAudioSubTapUIDKey, tap }, { kAudioSubTapDriftCompensationKey, true } } } } };
 }
 
 } // namespace
@@ -90,11 +93,14 @@ TEST_F(PulseAudioHardwareTest, SinksAreTheOutputDevicesAndTheDefaultSinkIsTheDef
     EXPECT_EQ(devices[1].id, "headphones");
     EXPECT_EQ(devices[1].name, "Headphones");
     EXPECT_EQ(CA::defaultOutputDevice(*hw), devices[0].objectID);
-    EXPECT_EQ(CA::uint32(*hw, devices[0].objectID, kAudioDevicePropertyTransportType), kAudioDeviceTransportTypeVirtual);
+    EXPECT_EQ(
+        CA::uint32(*hw, devices[0].objectID, kAudioDevicePropertyTransportType), kAudioDeviceTransportTypeVirtual);
 
     double rate = 0;
     std::uint32_t size = sizeof rate;
-    ASSERT_EQ(hw->getPropertyData(devices[0].objectID, globalAddress(kAudioDevicePropertyNominalSampleRate), &size, &rate), noErr);
+    ASSERT_EQ(
+        hw->getPropertyData(devices[0].objectID, globalAddress(kAudioDevicePropertyNominalSampleRate), &size, &rate),
+        noErr);
     EXPECT_GE(rate, 8000.0);
     EXPECT_EQ(size, sizeof(double));
     EXPECT_EQ(CA::uint32(*hw, devices[0].objectID, kAudioDevicePropertyDeviceCanBeDefaultDevice,
@@ -113,9 +119,12 @@ TEST_F(PulseAudioHardwareTest, ListenersFireOnTheirQueueWhenDevicesProcessesAndT
             ++counter;
         };
     };
-    hw->addPropertyListenerBlock(kAudioObjectSystemObject, globalAddress(kAudioHardwarePropertyDevices), queue, count(devices));
-    hw->addPropertyListenerBlock(kAudioObjectSystemObject, globalAddress(kAudioHardwarePropertyProcessObjectList), queue, count(processes));
-    hw->addPropertyListenerBlock(kAudioObjectSystemObject, globalAddress(kAudioHardwarePropertyDefaultOutputDevice), queue, count(defaults));
+    hw->addPropertyListenerBlock(
+        kAudioObjectSystemObject, globalAddress(kAudioHardwarePropertyDevices), queue, count(devices));
+    hw->addPropertyListenerBlock(
+        kAudioObjectSystemObject, globalAddress(kAudioHardwarePropertyProcessObjectList), queue, count(processes));
+    hw->addPropertyListenerBlock(
+        kAudioObjectSystemObject, globalAddress(kAudioHardwarePropertyDefaultOutputDevice), queue, count(defaults));
 
     const QString module = pactl({ "load-module", "module-null-sink", "sink_name=extra" });
     EXPECT_TRUE(waitFor([&] { return devices > 0; }, 3s));
@@ -148,18 +157,19 @@ TEST_F(PulseAudioHardwareTest, OneProcessObjectPerProcessWhateverItsStreams)
     ChildProcess player(testPlayerPath(), { "--amplitude", "0.1", "--second-stream-after", "200" });
     ASSERT_TRUE(waitFor([&] { return sinksOfProcess(player.pid()).size() == 2; }, 5s));
     const auto all = CA::array(*hw, kAudioObjectSystemObject, kAudioHardwarePropertyProcessObjectList);
-    const auto mine = std::count_if(all.begin(), all.end(), [&](AudioObjectID id) {
-        return CA::uint32(*hw, id, kAudioProcessPropertyPID) == std::uint32_t(player.pid());
-    });
+    const auto mine = std::count_if(all.begin(), all.end(),
+        [&](AudioObjectID id) { return CA::uint32(*hw, id, kAudioProcessPropertyPID) == std::uint32_t(player.pid()); });
     EXPECT_EQ(mine, 1);
 }
 
 TEST_F(PulseAudioHardwareTest, DiscoveryListsOneRowPerApplicationWithItsStreamsFoldedIn)
 {
-    ChildProcess player(testPlayerPath(), { "--app-id", "org.example.Player", "--name", "Example Player",
-                                              "--amplitude", "0.1", "--second-stream-after", "100" });
+    ChildProcess player(testPlayerPath(),
+        { "--app-id", "org.example.Player", "--name", "Example Player", "--amplitude", "0.1", "--second-stream-after",
+            "100" });
     ChildProcess other(testPlayerPath(), { "--app-id", "org.example.Other", "--amplitude", "0.1" });
-    ASSERT_TRUE(waitFor([&] { return sinksOfProcess(player.pid()).size() == 2 && !sinksOfProcess(other.pid()).isEmpty(); }, 5s));
+    ASSERT_TRUE(waitFor(
+        [&] { return sinksOfProcess(player.pid()).size() == 2 && !sinksOfProcess(other.pid()).isEmpty(); }, 5s));
     LinuxWorkspace workspace(DesktopEntries::load({}, {}));
     std::vector<AudioApp> apps;
     ASSERT_TRUE(waitFor(
@@ -230,8 +240,8 @@ TEST_F(PulseAudioHardwareTest, AggregateDescribesTheTapAsItsLastInputStream)
 
     std::vector<std::uint8_t> buffer(audioBufferListSize(4));
     std::uint32_t size = std::uint32_t(buffer.size());
-    ASSERT_EQ(hw->getPropertyData(aggregate, { kAudioDevicePropertyStreamConfiguration, kAudioObjectPropertyScopeInput, 0 },
-                  &size, buffer.data()),
+    ASSERT_EQ(hw->getPropertyData(aggregate,
+                  { kAudioDevicePropertyStreamConfiguration, kAudioObjectPropertyScopeInput, 0 }, &size, buffer.data()),
         noErr);
     const auto* list = reinterpret_cast<const AudioBufferList*>(buffer.data());
     ASSERT_EQ(list->mNumberBuffers, 1u);
@@ -263,8 +273,8 @@ TEST_F(PulseAudioHardwareTest, AStartUndoesTheTapsOfADeadInstance)
     const auto before = RestoreMemory::read(connection);
     ASSERT_TRUE(PulseQuery::moveStream(connection, index, "sonaric_tap_dead"));
     TapJournal(journal).update([&](std::vector<JournalTap>& taps) {
-        taps.push_back({ deadOwner, connection.serverName(), "sonaric_tap_dead",
-            { { index, player.pid(), "speakers" } }, {} });
+        taps.push_back(
+            { deadOwner, connection.serverName(), "sonaric_tap_dead", { { index, player.pid(), "speakers" } }, {} });
     });
     // PipeWire's session manager carries out a move a moment later.
     ASSERT_TRUE(waitFor([&] { return sinksOfProcess(player.pid()) == QStringList { "sonaric_tap_dead" }; }, 2s));
@@ -285,7 +295,8 @@ TEST_F(PulseAudioHardwareTest, ASigkilledInstanceIsUndoneByItsWatchdogWithinASec
     ChildProcess player(testPlayerPath(), { "--app-id", "org.example.Crash", "--role", "music" });
     ASSERT_TRUE(waitFor([&] { return sinksOfProcess(player.pid()) == QStringList { "speakers" }; }, 5s));
 
-    ChildProcess holder(tapHolderPath(), { "--pid", QString::number(player.pid()), "--gain", "0", "--journal", journal });
+    ChildProcess holder(
+        tapHolderPath(), { "--pid", QString::number(player.pid()), "--gain", "0", "--journal", journal });
     ASSERT_EQ(holder.readLine(15000), QStringLiteral("ready"));
     ASSERT_TRUE(sinksOfProcess(player.pid()).value(0).startsWith("sonaric_tap_"));
     EXPECT_LT(recordSink("speakers", 300).peak, 0.01f);

@@ -18,7 +18,8 @@
 
 extern char** environ;
 
-namespace sonaric::test {
+namespace sonaric::test
+{
 
 ChildProcess::ChildProcess(const QString& program, const QStringList& arguments)
 {
@@ -70,7 +71,8 @@ std::optional<QString> ChildProcess::readLine(int timeoutMs)
             m_pending.remove(0, newline + 1);
             return line;
         }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left
+            = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0 || m_stdout < 0)
             return std::nullopt;
         pollfd fd { m_stdout, POLLIN, 0 };
@@ -84,20 +86,27 @@ std::optional<QString> ChildProcess::readLine(int timeoutMs)
     }
 }
 
-QString testPlayerPath() { return QStringLiteral(SONARIC_TEST_PLAYER); }
-QString tapHolderPath() { return QStringLiteral(SONARIC_TAP_HOLDER); }
+QString testPlayerPath()
+{
+    return QStringLiteral(SONARIC_TEST_PLAYER);
+}
+QString tapHolderPath()
+{
+    return QStringLiteral(SONARIC_TAP_HOLDER);
+}
 
-namespace {
+namespace
+{
 
-    PulseConnection& queryConnection()
-    {
-        static thread_local std::unique_ptr<PulseConnection> connection;
-        if (!connection || !connection->isReady()) {
-            connection = std::make_unique<PulseConnection>(QStringLiteral("Sonaric test"));
-            connection->connect(2000, nullptr);
-        }
-        return *connection;
+PulseConnection& queryConnection()
+{
+    static thread_local std::unique_ptr<PulseConnection> connection;
+    if (!connection || !connection->isReady()) {
+        connection = std::make_unique<PulseConnection>(QStringLiteral("Sonaric test"));
+        connection->connect(2000, nullptr);
     }
+    return *connection;
+}
 
 } // namespace
 
@@ -137,7 +146,6 @@ Level recordSink(const QString& sink, int ms)
     level.rms = count ? float(std::sqrt(sum / double(count))) : 0.0f;
     return level;
 }
-
 
 QStringList sinksOfProcess(pid_t pid)
 {
@@ -192,7 +200,13 @@ bool restartServer()
     return status == 0;
 }
 
-bool haveServer() { return !qEnvironmentVariable("SONARIC_SOUND_SERVER").isEmpty(); }
-QString serverKind() { return qEnvironmentVariable("SONARIC_SOUND_SERVER"); }
+bool haveServer()
+{
+    return !qEnvironmentVariable("SONARIC_SOUND_SERVER").isEmpty();
+}
+QString serverKind()
+{
+    return qEnvironmentVariable("SONARIC_SOUND_SERVER");
+}
 
 } // namespace sonaric::test

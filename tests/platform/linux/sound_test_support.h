@@ -8,13 +8,14 @@
 #include <QStringList>
 
 #include <chrono>
-#include <ostream>
 #include <functional>
 #include <optional>
+#include <ostream>
 #include <sys/types.h>
 #include <vector>
 
-namespace sonaric::test {
+namespace sonaric::test
+{
 
 /// Peak and RMS of what a sink played.
 struct Level {
@@ -23,7 +24,8 @@ struct Level {
 };
 
 /// A child process, killed (SIGKILL) and reaped when the object goes.
-class ChildProcess {
+class ChildProcess
+{
 public:
     ChildProcess(const QString& program, const QStringList& arguments);
     ~ChildProcess();
@@ -65,5 +67,11 @@ QString serverKind();
 } // namespace sonaric::test
 
 // Readable failure messages for Qt strings.
-inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
-inline void PrintTo(const QStringList& list, std::ostream* out) { *out << '[' << list.join(", ").toStdString() << ']'; }
+inline void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+inline void PrintTo(const QStringList& list, std::ostream* out)
+{
+    *out << '[' << list.join(", ").toStdString() << ']';
+}

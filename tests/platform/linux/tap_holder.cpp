@@ -16,7 +16,8 @@
 
 using namespace sonaric;
 
-namespace {
+namespace
+{
 
 AudioObjectID processOf(PulseAudioHardware& hw, pid_t pid)
 {
@@ -24,7 +25,8 @@ AudioObjectID processOf(PulseAudioHardware& hw, pid_t pid)
     if (hw.getPropertyDataSize(kAudioObjectSystemObject, globalAddress(kAudioHardwarePropertyProcessObjectList), &size))
         return 0;
     std::vector<AudioObjectID> ids(size / 4);
-    hw.getPropertyData(kAudioObjectSystemObject, globalAddress(kAudioHardwarePropertyProcessObjectList), &size, ids.data());
+    hw.getPropertyData(
+        kAudioObjectSystemObject, globalAddress(kAudioHardwarePropertyProcessObjectList), &size, ids.data());
     for (AudioObjectID id : ids) {
         std::int32_t p = 0;
         std::uint32_t s = 4;
@@ -65,7 +67,8 @@ int main(int argc, char** argv)
     }
     AudioObjectID device = 0;
     std::uint32_t size = 4;
-    hw->getPropertyData(kAudioObjectSystemObject, globalAddress(kAudioHardwarePropertyDefaultOutputDevice), &size, &device);
+    hw->getPropertyData(
+        kAudioObjectSystemObject, globalAddress(kAudioHardwarePropertyDefaultOutputDevice), &size, &device);
     QString uid;
     hw->getPropertyString(device, globalAddress(kAudioDevicePropertyDeviceUID), &uid);
 

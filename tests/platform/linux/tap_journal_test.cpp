@@ -13,12 +13,16 @@ TEST(TapJournal, KeepsWhatRecoveryNeedsAndTheFirstOriginalOfEachEntry)
     TapJournal journal(dir.filePath("state/sonaric/audio-taps.json"));
     EXPECT_TRUE(journal.read().empty());
     const QString owner = TapJournal::newOwnerToken();
-    ASSERT_TRUE(journal.update([&](auto& taps) { taps.push_back({ owner, "/run/pulse/native", "sonaric_tap_a", {}, {} }); }));
+    ASSERT_TRUE(journal.update([&](auto& taps) {
+        taps.push_back({ owner, "/run/pulse/native", "sonaric_tap_a", {}, {} });
+    }));
 
-    const RestoreEntry music { "sink-input-by-media-role:music", "speakers", "front-left,front-right", { 65536, 65536 }, false };
+    const RestoreEntry music { "sink-input-by-media-role:music", "speakers", "front-left,front-right", { 65536, 65536 },
+        false };
     ASSERT_TRUE(journal.addStream("sonaric_tap_a", { 7, 1234, "speakers" }));
     ASSERT_TRUE(journal.addStream("sonaric_tap_a", { 7, 1234, "sonaric_tap_a" })); // the same stream again
-    ASSERT_TRUE(journal.addRestore("sonaric_tap_a", { { music.name, music }, { "sink-input-by-application-id:x", std::nullopt } }));
+    ASSERT_TRUE(journal.addRestore(
+        "sonaric_tap_a", { { music.name, music }, { "sink-input-by-application-id:x", std::nullopt } }));
     RestoreEntry later = music;
     later.device = "sonaric_tap_a";
     ASSERT_TRUE(journal.addRestore("sonaric_tap_a", { { music.name, later } }));

@@ -4,9 +4,9 @@
 #include "audio/ca.h"
 #include "audio/tap_engine.h"
 #include "platform/audio/linux/pulse_audio_hardware.h"
+#include "platform/audio/linux/pulse_connection.h"
 #include "platform/audio/linux/pulse_query.h"
 #include "platform/audio/linux/restore_memory.h"
-#include "platform/audio/linux/pulse_connection.h"
 #include "platform/serial_queue.h"
 #include "sound_test_support.h"
 
@@ -18,9 +18,11 @@ using namespace sonaric;
 using namespace sonaric::test;
 using namespace std::chrono_literals;
 
-namespace {
+namespace
+{
 
-class TapPathTest : public ::testing::Test {
+class TapPathTest : public ::testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -38,8 +40,8 @@ protected:
             errors.append(message);
         });
         // As the mixer model does: device changes re-target the taps.
-        hw->addPropertyListenerBlock(kAudioObjectSystemObject, globalAddress(kAudioHardwarePropertyDevices), listenerQueue,
-            [this](auto...) { engine->devicesChanged(); });
+        hw->addPropertyListenerBlock(kAudioObjectSystemObject, globalAddress(kAudioHardwarePropertyDevices),
+            listenerQueue, [this](auto...) { engine->devicesChanged(); });
         hw->addPropertyListenerBlock(kAudioObjectSystemObject, globalAddress(kAudioHardwarePropertyDefaultOutputDevice),
             listenerQueue, [this](auto...) { engine->outputDeviceChanged(); });
     }
@@ -58,7 +60,8 @@ protected:
         AudioObjectID found = 0;
         waitFor(
             [&] {
-                for (AudioObjectID id : CA::array(*hw, kAudioObjectSystemObject, kAudioHardwarePropertyProcessObjectList))
+                for (AudioObjectID id :
+                    CA::array(*hw, kAudioObjectSystemObject, kAudioHardwarePropertyProcessObjectList))
                     if (CA::uint32(*hw, id, kAudioProcessPropertyPID) == std::uint32_t(pid))
                         found = id;
                 return found != 0;
@@ -136,12 +139,14 @@ TEST_F(TapPathTest, ARoutePlaysOnItsDeviceOnlyAndFollowsItAwayAndBack)
     EXPECT_GT(recordSink("headphones", 300).peak, 0.75f);
     EXPECT_LT(recordSink("speakers", 300).peak, 0.001f);
 
-    const QString module = pactl({ "list", "short", "modules" }).split('\n').filter("sink_name=headphones").value(0).section('\t', 0, 0);
+    const QString module
+        = pactl({ "list", "short", "modules" }).split('\n').filter("sink_name=headphones").value(0).section('\t', 0, 0);
     ASSERT_FALSE(module.isEmpty());
     pactl({ "unload-module", module });
     EXPECT_TRUE(waitFor([] { return recordSink("speakers", 200).peak > 0.75f; }, 5s));
 
-    pactl({ "load-module", "module-null-sink", "sink_name=headphones", "sink_properties=device.description=Headphones" });
+    pactl(
+        { "load-module", "module-null-sink", "sink_name=headphones", "sink_properties=device.description=Headphones" });
     EXPECT_TRUE(waitFor([] { return recordSink("headphones", 200).peak > 0.75f; }, 8s));
     EXPECT_LT(recordSink("speakers", 300).peak, 0.001f);
 }

@@ -4,8 +4,8 @@
 //   sonaric-test-player [--app-id ID] [--role ROLE] [--name NAME] [--amplitude A] [--frequency HZ]
 //                       [--seconds S] [--second-stream-after MS]
 
-#include <pulse/simple.h>
 #include <pulse/error.h>
+#include <pulse/simple.h>
 
 #include <atomic>
 #include <chrono>
@@ -17,7 +17,8 @@
 #include <thread>
 #include <vector>
 
-namespace {
+namespace
+{
 
 struct Options {
     std::string appId, role, name = "Test Player";
@@ -42,8 +43,8 @@ void play(const Options& options, const char* streamName)
     const double step = 2 * M_PI * options.frequency / rate;
     while (!g_done) {
         int error = 0;
-        pa_simple* s = pa_simple_new(nullptr, options.name.c_str(), PA_STREAM_PLAYBACK, nullptr, streamName, &spec,
-            nullptr, &attr, &error);
+        pa_simple* s = pa_simple_new(
+            nullptr, options.name.c_str(), PA_STREAM_PLAYBACK, nullptr, streamName, &spec, nullptr, &attr, &error);
         if (!s) {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
             continue;

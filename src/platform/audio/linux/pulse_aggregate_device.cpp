@@ -11,23 +11,25 @@
 #include <pthread.h>
 #include <sched.h>
 
-namespace sonaric {
+namespace sonaric
+{
 
-namespace {
+namespace
+{
 
-    constexpr std::uint32_t kCaptureChannels = 2;
-    // Playback rate corrections stay within what a listener cannot hear as pitch.
-    constexpr double kMaxRateCorrection = 0.005;
+constexpr std::uint32_t kCaptureChannels = 2;
+// Playback rate corrections stay within what a listener cannot hear as pitch.
+constexpr double kMaxRateCorrection = 0.005;
 
-    pa_proplist* internalProperties(const char* role)
-    {
-        pa_proplist* list = pa_proplist_new();
-        pa_proplist_sets(list, kInternalStreamProperty, "1");
-        // A key of our own keeps the server's stream memory for these streams apart from every application's.
-        pa_proplist_setf(list, "module-stream-restore.id", "sonaric-internal-%s", role);
-        pa_proplist_sets(list, PA_PROP_MEDIA_NAME, role);
-        return list;
-    }
+pa_proplist* internalProperties(const char* role)
+{
+    pa_proplist* list = pa_proplist_new();
+    pa_proplist_sets(list, kInternalStreamProperty, "1");
+    // A key of our own keeps the server's stream memory for these streams apart from every application's.
+    pa_proplist_setf(list, "module-stream-restore.id", "sonaric-internal-%s", role);
+    pa_proplist_sets(list, PA_PROP_MEDIA_NAME, role);
+    return list;
+}
 
 } // namespace
 
@@ -44,7 +46,10 @@ PulseAggregateDevice::PulseAggregateDevice(Config config)
     m_currentRate = m_config.rate;
 }
 
-PulseAggregateDevice::~PulseAggregateDevice() { stop(); }
+PulseAggregateDevice::~PulseAggregateDevice()
+{
+    stop();
+}
 
 bool PulseAggregateDevice::start(std::function<void()> onFirstData, QString* error)
 {
@@ -88,24 +93,27 @@ bool PulseAggregateDevice::start(std::function<void()> onFirstData, QString* err
             if (error)
                 *error = QStringLiteral("cannot create streams");
         } else {
-            const auto onState
-                = [](pa_stream* stream, void* self) { static_cast<PulseAggregateDevice*>(self)->streamStateChanged(stream); };
+            const auto onState = [](pa_stream* stream, void* self) {
+                static_cast<PulseAggregateDevice*>(self)->streamStateChanged(stream);
+            };
             pa_stream_set_state_callback(m_capture, onState, this);
             pa_stream_set_state_callback(m_playback, onState, this);
             pa_stream_set_read_callback(
-                m_capture, [](pa_stream*, std::size_t, void* self) { static_cast<PulseAggregateDevice*>(self)->captured(); },
+                m_capture,
+                [](pa_stream*, std::size_t, void* self) { static_cast<PulseAggregateDevice*>(self)->captured(); },
                 this);
             pa_stream_set_write_callback(
-                m_playback, [](pa_stream*, std::size_t, void* self) { static_cast<PulseAggregateDevice*>(self)->pump(); },
-                this);
+                m_playback,
+                [](pa_stream*, std::size_t, void* self) { static_cast<PulseAggregateDevice*>(self)->pump(); }, this);
             pa_stream_set_underflow_callback(
                 m_playback, [](pa_stream*, void* self) { static_cast<PulseAggregateDevice*>(self)->underrun(); }, this);
 
             // The capture delivers small fragments so the added latency stays near the playback target.
             pa_buffer_attr captureAttr;
             captureAttr.maxlength = std::uint32_t(-1);
-            captureAttr.fragsize = std::uint32_t(std::max<std::size_t>(
-                std::size_t(m_config.rate) * std::max<std::uint32_t>(m_config.latencyMs / 3, 2) / 1000, 64)
+            captureAttr.fragsize = std::uint32_t(
+                std::max<std::size_t>(
+                    std::size_t(m_config.rate) * std::max<std::uint32_t>(m_config.latencyMs / 3, 2) / 1000, 64)
                 * captureFrameBytes);
             captureAttr.tlength = captureAttr.prebuf = captureAttr.minreq = std::uint32_t(-1);
             // Never let the server move the capture elsewhere: on the default monitor it would feed the
@@ -121,16 +129,18 @@ bool PulseAggregateDevice::start(std::function<void()> onFirstData, QString* err
             playAttr.fragsize = std::uint32_t(-1);
             pa_stream_connect_playback(m_playback, m_config.outputSink.toUtf8().constData(), &playAttr,
                 pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_VARIABLE_RATE | PA_STREAM_AUTO_TIMING_UPDATE
-                    | PA_STREAM_INTERPOLATE_TIMING), nullptr, nullptr);
+                    | PA_STREAM_INTERPOLATE_TIMING),
+                nullptr, nullptr);
 
             ready = m_connection->waitUntil(
-                [this] {
-                    const auto c = pa_stream_get_state(m_capture), p = pa_stream_get_state(m_playback);
-                    return (c == PA_STREAM_READY && p == PA_STREAM_READY) || !PA_STREAM_IS_GOOD(c)
-                        || !PA_STREAM_IS_GOOD(p);
-                },
-                2000)
-                && pa_stream_get_state(m_capture) == PA_STREAM_READY && pa_stream_get_state(m_playback) == PA_STREAM_READY;
+                        [this] {
+                            const auto c = pa_stream_get_state(m_capture), p = pa_stream_get_state(m_playback);
+                            return (c == PA_STREAM_READY && p == PA_STREAM_READY) || !PA_STREAM_IS_GOOD(c)
+                                || !PA_STREAM_IS_GOOD(p);
+                        },
+                        2000)
+                && pa_stream_get_state(m_capture) == PA_STREAM_READY
+                && pa_stream_get_state(m_playback) == PA_STREAM_READY;
             if (!ready && error)
                 *error = QString::fromUtf8(pa_strerror(pa_context_errno(context)));
             m_running.store(ready, std::memory_order_relaxed);
@@ -245,10 +255,12 @@ void PulseAggregateDevice::pump()
     const std::size_t capacity = m_ring.size() / channels;
     std::size_t wanted = pa_stream_writable_size(m_playback) / frameBytes;
     // Server buffer plus backlog against the target: what the rate correction holds steady.
-    const std::size_t queued = (m_targetBytes / frameBytes - std::min(wanted, m_targetBytes / frameBytes)) + m_ringFrames;
+    const std::size_t queued
+        = (m_targetBytes / frameBytes - std::min(wanted, m_targetBytes / frameBytes)) + m_ringFrames;
     while (wanted > 0 && m_ringFrames > 0) {
         const std::size_t n = std::min({ wanted, m_ringFrames, capacity - m_ringStart });
-        pa_stream_write(m_playback, m_ring.data() + m_ringStart * channels, n * frameBytes, nullptr, 0, PA_SEEK_RELATIVE);
+        pa_stream_write(
+            m_playback, m_ring.data() + m_ringStart * channels, n * frameBytes, nullptr, 0, PA_SEEK_RELATIVE);
         m_ringStart = (m_ringStart + n) % capacity;
         m_ringFrames -= n;
         wanted -= n;
@@ -278,7 +290,8 @@ void PulseAggregateDevice::adjustRate(std::size_t queuedBytes)
     const double band = double(m_config.rate) * 0.003;
     std::uint32_t rate = m_currentRate;
     if (std::abs(errorFrames) > band) {
-        const double correction = std::clamp(errorFrames / 2.0 / double(m_config.rate), -kMaxRateCorrection, kMaxRateCorrection);
+        const double correction
+            = std::clamp(errorFrames / 2.0 / double(m_config.rate), -kMaxRateCorrection, kMaxRateCorrection);
         rate = std::uint32_t(double(m_config.rate) * (1.0 + correction) + 0.5);
     } else if (std::abs(errorFrames) < band / 4) {
         rate = m_config.rate;
@@ -316,8 +329,8 @@ void PulseAggregateDevice::stop()
             pa_stream_set_write_callback(*stream, nullptr, nullptr);
             pa_stream_set_state_callback(*stream, nullptr, nullptr);
             pa_stream_set_write_callback(
-                m_playback, [](pa_stream*, std::size_t, void* self) { static_cast<PulseAggregateDevice*>(self)->pump(); },
-                this);
+                m_playback,
+                [](pa_stream*, std::size_t, void* self) { static_cast<PulseAggregateDevice*>(self)->pump(); }, this);
             pa_stream_set_underflow_callback(*stream, nullptr, nullptr);
             if (PA_STREAM_IS_GOOD(pa_stream_get_state(*stream)))
                 pa_stream_disconnect(*stream);

@@ -12,14 +12,16 @@
 
 struct pa_stream;
 
-namespace sonaric {
+namespace sonaric
+{
 
 class PulseConnection;
 
 /// The running half of an aggregate device: a capture of the tap sink's monitor and a playback into the
 /// sub-device, joined by the IO block. Each one has a connection and loop thread of its own; that thread
 /// runs nothing but this device's IO, so it serves as the device's real-time IO thread.
-class PulseAggregateDevice {
+class PulseAggregateDevice
+{
 public:
     struct Config {
         QString tapMonitor; ///< the source to capture (a tap sink's monitor)

@@ -30,74 +30,76 @@
 
 extern char** environ;
 
-namespace sonaric {
+namespace sonaric
+{
 
-namespace {
+namespace
+{
 
-    constexpr AudioObjectPropertySelector kWildcard = fourCC("****");
+constexpr AudioObjectPropertySelector kWildcard = fourCC("****");
 
-    /// A tap sink name from a tap UID: only characters that need no quoting in module arguments.
-    QString tapSinkName(const QString& uid)
-    {
-        QString clean;
-        for (QChar c : uid)
-            if (c.isLetterOrNumber() && c.unicode() < 128)
-                clean += c.toLower();
-        return QLatin1String(kTapSinkPrefix) + clean.left(32);
-    }
+/// A tap sink name from a tap UID: only characters that need no quoting in module arguments.
+QString tapSinkName(const QString& uid)
+{
+    QString clean;
+    for (QChar c : uid)
+        if (c.isLetterOrNumber() && c.unicode() < 128)
+            clean += c.toLower();
+    return QLatin1String(kTapSinkPrefix) + clean.left(32);
+}
 
-    template <typename T> OSStatus writeValue(const T& value, std::uint32_t* ioDataSize, void* outData)
-    {
-        if (!ioDataSize || !outData || *ioDataSize < sizeof(T))
-            return kAudioHardwareBadPropertySizeError;
-        std::memcpy(outData, &value, sizeof(T));
-        *ioDataSize = sizeof(T);
-        return noErr;
-    }
+template <typename T> OSStatus writeValue(const T& value, std::uint32_t* ioDataSize, void* outData)
+{
+    if (!ioDataSize || !outData || *ioDataSize < sizeof(T))
+        return kAudioHardwareBadPropertySizeError;
+    std::memcpy(outData, &value, sizeof(T));
+    *ioDataSize = sizeof(T);
+    return noErr;
+}
 
-    OSStatus writeIDs(const std::vector<AudioObjectID>& ids, std::uint32_t* ioDataSize, void* outData)
-    {
-        if (!ioDataSize || (!outData && *ioDataSize > 0))
-            return kAudioHardwareBadPropertySizeError;
-        const std::size_t count = std::min<std::size_t>(ids.size(), *ioDataSize / sizeof(AudioObjectID));
-        if (count)
-            std::memcpy(outData, ids.data(), count * sizeof(AudioObjectID));
-        *ioDataSize = std::uint32_t(count * sizeof(AudioObjectID));
-        return noErr;
-    }
+OSStatus writeIDs(const std::vector<AudioObjectID>& ids, std::uint32_t* ioDataSize, void* outData)
+{
+    if (!ioDataSize || (!outData && *ioDataSize > 0))
+        return kAudioHardwareBadPropertySizeError;
+    const std::size_t count = std::min<std::size_t>(ids.size(), *ioDataSize / sizeof(AudioObjectID));
+    if (count)
+        std::memcpy(outData, ids.data(), count * sizeof(AudioObjectID));
+    *ioDataSize = std::uint32_t(count * sizeof(AudioObjectID));
+    return noErr;
+}
 
-    OSStatus writeBufferList(std::uint32_t channels, std::uint32_t* ioDataSize, void* outData)
-    {
-        const std::uint32_t buffers = channels ? 1 : 0;
-        const auto size = std::uint32_t(audioBufferListSize(buffers));
-        if (!ioDataSize || !outData || *ioDataSize < size)
-            return kAudioHardwareBadPropertySizeError;
-        std::memset(outData, 0, size);
-        auto* list = static_cast<AudioBufferList*>(outData);
-        list->mNumberBuffers = buffers;
-        if (buffers)
-            list->mBuffers[0].mNumberChannels = channels;
-        *ioDataSize = size;
-        return noErr;
-    }
+OSStatus writeBufferList(std::uint32_t channels, std::uint32_t* ioDataSize, void* outData)
+{
+    const std::uint32_t buffers = channels ? 1 : 0;
+    const auto size = std::uint32_t(audioBufferListSize(buffers));
+    if (!ioDataSize || !outData || *ioDataSize < size)
+        return kAudioHardwareBadPropertySizeError;
+    std::memset(outData, 0, size);
+    auto* list = static_cast<AudioBufferList*>(outData);
+    list->mNumberBuffers = buffers;
+    if (buffers)
+        list->mBuffers[0].mNumberChannels = channels;
+    *ioDataSize = size;
+    return noErr;
+}
 
-    QString findWatchdog(const QString& configured)
-    {
-        if (!configured.isEmpty())
-            return configured == QLatin1String("none") ? QString() : configured;
-        const QString beside = QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget();
-        for (const QString& candidate : {
-                 QFileInfo(beside).absolutePath() + QStringLiteral("/sonaric-audio-watchdog"),
-                 QFileInfo(beside).absolutePath() + QStringLiteral("/../libexec/sonaric/sonaric-audio-watchdog"),
+QString findWatchdog(const QString& configured)
+{
+    if (!configured.isEmpty())
+        return configured == QLatin1String("none") ? QString() : configured;
+    const QString beside = QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget();
+    for (const QString& candidate : {
+             QFileInfo(beside).absolutePath() + QStringLiteral("/sonaric-audio-watchdog"),
+             QFileInfo(beside).absolutePath() + QStringLiteral("/../libexec/sonaric/sonaric-audio-watchdog"),
 #ifdef SONARIC_WATCHDOG_BUILD_PATH
-                 QStringLiteral(SONARIC_WATCHDOG_BUILD_PATH),
+             QStringLiteral(SONARIC_WATCHDOG_BUILD_PATH),
 #endif
-             }) {
-            if (QFileInfo(candidate).isExecutable())
-                return QFileInfo(candidate).canonicalFilePath();
-        }
-        return {};
+         }) {
+        if (QFileInfo(candidate).isExecutable())
+            return QFileInfo(candidate).canonicalFilePath();
     }
+    return {};
+}
 
 } // namespace
 
@@ -131,7 +133,6 @@ struct PulseAudioHardware::Listener {
     DispatchQueue* queue;
     AudioObjectPropertyListenerBlock block;
 };
-
 
 // Construction and connection
 
@@ -197,7 +198,8 @@ void PulseAudioHardware::subscribe()
         },
         this);
     connection.wait(pa_context_subscribe(context,
-        pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SINK_INPUT | PA_SUBSCRIPTION_MASK_SERVER),
+        pa_subscription_mask_t(
+            PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SINK_INPUT | PA_SUBSCRIPTION_MASK_SERVER),
         nullptr, nullptr));
     // A server without a stream-restore database simply never calls this back.
     pa_ext_stream_restore_set_subscribe_cb(
@@ -715,8 +717,8 @@ OSStatus PulseAudioHardware::getPropertyData(
         case kAudioProcessPropertyPID:
             return writeValue(std::int32_t(streams.front()->pid), ioDataSize, outData);
         case kAudioProcessPropertyIsRunningOutput:
-            return writeValue(std::uint32_t(std::any_of(streams.begin(), streams.end(),
-                                  [](const StreamRecord* s) { return !s->corked; })),
+            return writeValue(std::uint32_t(std::any_of(
+                                  streams.begin(), streams.end(), [](const StreamRecord* s) { return !s->corked; })),
                 ioDataSize, outData);
         default:
             return kAudioHardwareUnknownPropertyError;
@@ -833,8 +835,8 @@ OSStatus PulseAudioHardware::createProcessTap(const CATapDescription& descriptio
         if (!m_connected)
             return kAudioHardwareNotRunningError;
         for (AudioObjectID process : description.processes) {
-            const auto it = std::find_if(m_processIds.begin(), m_processIds.end(),
-                [&](const auto& entry) { return entry.second == process; });
+            const auto it = std::find_if(
+                m_processIds.begin(), m_processIds.end(), [&](const auto& entry) { return entry.second == process; });
             if (it == m_processIds.end())
                 return kAudioHardwareBadObjectError;
             tap->processKeys.push_back(it->first);
@@ -875,11 +877,12 @@ OSStatus PulseAudioHardware::createProcessTap(const CATapDescription& descriptio
 
 bool PulseAudioHardware::loadTapSink(Tap& tap)
 {
-    const QString arguments = QStringLiteral("sink_name=%1 sink_properties='device.description=\"Sonaric tap\" %2=%3 %4=%5' "
-                                             "rate=%6 channels=2 channel_map=front-left,front-right format=float32le")
-                                  .arg(tap.sinkName, QLatin1String(kTapSinkProperty), tap.sinkName.mid(int(qstrlen(kTapSinkPrefix))),
-                                      QLatin1String(kTapOwnerProperty), m_owner)
-                                  .arg(tap.rate);
+    const QString arguments
+        = QStringLiteral("sink_name=%1 sink_properties='device.description=\"Sonaric tap\" %2=%3 %4=%5' "
+                         "rate=%6 channels=2 channel_map=front-left,front-right format=float32le")
+              .arg(tap.sinkName, QLatin1String(kTapSinkProperty), tap.sinkName.mid(int(qstrlen(kTapSinkPrefix))),
+                  QLatin1String(kTapOwnerProperty), m_owner)
+              .arg(tap.rate);
     const auto module = PulseQuery::loadModule(*m_connection, QStringLiteral("module-null-sink"), arguments);
     if (!module)
         return false;
@@ -1277,8 +1280,8 @@ void PulseAudioHardware::evictStream(std::uint32_t index)
         std::lock_guard lock(m_mutex);
         if (!m_connected || m_stopping)
             return;
-        const auto stream = std::find_if(
-            m_streams.begin(), m_streams.end(), [&](const StreamRecord& s) { return s.index == index; });
+        const auto stream
+            = std::find_if(m_streams.begin(), m_streams.end(), [&](const StreamRecord& s) { return s.index == index; });
         const SinkRecord* current = nullptr;
         for (const auto& sink : m_sinks)
             if (stream != m_streams.end() && sink.index == stream->sink)
@@ -1342,9 +1345,9 @@ void PulseAudioHardware::ensureWatchdog()
     const QByteArray program = path.toLocal8Bit();
     const QByteArray owner = m_owner.toUtf8();
     const QByteArray journal = m_journal->path().toLocal8Bit();
-    char* argv[] = { const_cast<char*>(program.constData()), const_cast<char*>("--owner"),
-        const_cast<char*>(owner.constData()), const_cast<char*>("--journal"), const_cast<char*>(journal.constData()),
-        nullptr };
+    char* argv[]
+        = { const_cast<char*>(program.constData()), const_cast<char*>("--owner"), const_cast<char*>(owner.constData()),
+              const_cast<char*>("--journal"), const_cast<char*>(journal.constData()), nullptr };
     pid_t pid = -1;
     const int result = posix_spawn(&pid, program.constData(), &actions, nullptr, argv, environ);
     posix_spawn_file_actions_destroy(&actions);

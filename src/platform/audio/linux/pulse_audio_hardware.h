@@ -14,7 +14,8 @@
 
 struct pa_context;
 
-namespace sonaric {
+namespace sonaric
+{
 
 class PulseAggregateDevice;
 class PulseConnection;
@@ -39,7 +40,8 @@ struct StreamRecord;
 /// Reads are served from a snapshot kept current by server events and never wait for the server; the
 /// operations on taps and aggregate devices do. Do not call those from a listener running on this object's
 /// own threads (listeners are always delivered on the queue given).
-class PulseAudioHardware final : public AudioHardware {
+class PulseAudioHardware final : public AudioHardware
+{
 public:
     struct Options {
         int connectTimeoutMs = 1000;
@@ -66,8 +68,8 @@ public:
 
     OSStatus getPropertyDataSize(
         AudioObjectID object, const AudioObjectPropertyAddress& address, std::uint32_t* outDataSize) override;
-    OSStatus getPropertyData(AudioObjectID object, const AudioObjectPropertyAddress& address,
-        std::uint32_t* ioDataSize, void* outData) override;
+    OSStatus getPropertyData(AudioObjectID object, const AudioObjectPropertyAddress& address, std::uint32_t* ioDataSize,
+        void* outData) override;
     OSStatus getPropertyString(
         AudioObjectID object, const AudioObjectPropertyAddress& address, QString* outValue) override;
     OSStatus addPropertyListenerBlock(AudioObjectID object, const AudioObjectPropertyAddress& address,
@@ -76,8 +78,8 @@ public:
     OSStatus destroyProcessTap(AudioObjectID tapID) override;
     OSStatus createAggregateDevice(const CFDictionary& description, AudioObjectID* outDeviceID) override;
     OSStatus destroyAggregateDevice(AudioObjectID deviceID) override;
-    OSStatus createIOProcIDWithBlock(AudioDeviceIOProcID* outProcID, AudioObjectID device, DispatchQueue* queue,
-        AudioDeviceIOBlock block) override;
+    OSStatus createIOProcIDWithBlock(
+        AudioDeviceIOProcID* outProcID, AudioObjectID device, DispatchQueue* queue, AudioDeviceIOBlock block) override;
     OSStatus destroyIOProcID(AudioObjectID device, AudioDeviceIOProcID procID) override;
     OSStatus deviceStart(AudioObjectID device, AudioDeviceIOProcID procID) override;
     OSStatus deviceStop(AudioObjectID device, AudioDeviceIOProcID procID) override;

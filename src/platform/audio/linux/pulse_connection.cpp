@@ -2,12 +2,16 @@
 
 #include <pulse/pulseaudio.h>
 
+namespace sonaric
+{
 
-namespace sonaric {
+namespace
+{
 
-namespace {
-
-    void onServerInfo(pa_context*, const pa_server_info*, void* self) { static_cast<PulseConnection*>(self)->signal(); }
+void onServerInfo(pa_context*, const pa_server_info*, void* self)
+{
+    static_cast<PulseConnection*>(self)->signal();
+}
 
 } // namespace
 
@@ -18,13 +22,12 @@ PulseConnection::PulseConnection(const QString& clientName, const QList<QPair<QS
     pa_proplist_sets(list, PA_PROP_APPLICATION_NAME, clientName.toUtf8().constData());
     for (const auto& [key, value] : properties)
         pa_proplist_sets(list, key.toUtf8().constData(), value.toUtf8().constData());
-    m_context = pa_context_new_with_proplist(
-        pa_threaded_mainloop_get_api(m_mainloop), clientName.toUtf8().constData(), list);
+    m_context
+        = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(m_mainloop), clientName.toUtf8().constData(), list);
     pa_proplist_free(list);
     pa_threaded_mainloop_set_name(m_mainloop, "sonaric-pulse");
     pa_context_set_state_callback(
-        m_context,
-        [](pa_context*, void* self) { static_cast<PulseConnection*>(self)->contextStateChanged(); }, this);
+        m_context, [](pa_context*, void* self) { static_cast<PulseConnection*>(self)->contextStateChanged(); }, this);
     pa_threaded_mainloop_start(m_mainloop);
 }
 
@@ -77,7 +80,10 @@ void PulseConnection::setStateHandler(std::function<void(bool)> handler)
     m_stateHandler = std::move(handler);
 }
 
-bool PulseConnection::isReady() const { return pa_context_get_state(m_context) == PA_CONTEXT_READY; }
+bool PulseConnection::isReady() const
+{
+    return pa_context_get_state(m_context) == PA_CONTEXT_READY;
+}
 
 QString PulseConnection::serverName() const
 {
@@ -129,7 +135,10 @@ bool PulseConnection::sync()
     return wait(pa_context_get_server_info(m_context, onServerInfo, this));
 }
 
-void PulseConnection::signal() { pa_threaded_mainloop_signal(m_mainloop, 0); }
+void PulseConnection::signal()
+{
+    pa_threaded_mainloop_signal(m_mainloop, 0);
+}
 
 PulseConnection::Lock::Lock(const PulseConnection& connection)
     : m_mainloop(connection.m_mainloop)
@@ -137,6 +146,9 @@ PulseConnection::Lock::Lock(const PulseConnection& connection)
     pa_threaded_mainloop_lock(m_mainloop);
 }
 
-PulseConnection::Lock::~Lock() { pa_threaded_mainloop_unlock(m_mainloop); }
+PulseConnection::Lock::~Lock()
+{
+    pa_threaded_mainloop_unlock(m_mainloop);
+}
 
 } // namespace sonaric

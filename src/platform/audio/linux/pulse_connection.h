@@ -11,14 +11,16 @@ struct pa_context;
 struct pa_operation;
 struct pa_proplist;
 
-namespace sonaric {
+namespace sonaric
+{
 
 /// One client connection to the sound server with a threaded main loop of its own.
 ///
 /// Server calls are made with the loop locked (`Lock`) and waited for with `wait`, which returns early when
 /// the connection fails, so a server that dies never hangs a caller. Never call `wait` from the loop's own
 /// thread (libpulse callbacks run there).
-class PulseConnection {
+class PulseConnection
+{
 public:
     /// `properties` (key=value pairs) are added to the client's property list.
     explicit PulseConnection(const QString& clientName, const QList<QPair<QString, QString>>& properties = {});
@@ -48,7 +50,8 @@ public:
     /// Wakes every `wait`; for callbacks that completed something waited for.
     void signal();
 
-    class Lock {
+    class Lock
+    {
     public:
         explicit Lock(const PulseConnection& connection);
         ~Lock();

@@ -4,65 +4,67 @@
 
 #include <pulse/pulseaudio.h>
 
-namespace sonaric::PulseQuery {
+namespace sonaric::PulseQuery
+{
 
-namespace {
+namespace
+{
 
-    template <typename Record> struct ListState {
-        PulseConnection* connection;
-        std::vector<Record> records;
-    };
+template <typename Record> struct ListState {
+    PulseConnection* connection;
+    std::vector<Record> records;
+};
 
-    void onSink(pa_context*, const pa_sink_info* info, int eol, void* data)
-    {
-        auto* state = static_cast<ListState<SinkRecord>*>(data);
-        if (eol || !info)
-            state->connection->signal();
-        else
-            state->records.push_back(SinkRecord::from(*info));
-    }
-
-    void onStream(pa_context*, const pa_sink_input_info* info, int eol, void* data)
-    {
-        auto* state = static_cast<ListState<StreamRecord>*>(data);
-        if (eol || !info)
-            state->connection->signal();
-        else
-            state->records.push_back(StreamRecord::from(*info));
-    }
-
-    struct ValueState {
-        explicit ValueState(PulseConnection* c)
-            : connection(c)
-        {
-        }
-        PulseConnection* connection;
-        bool success = false;
-        std::uint32_t index = PA_INVALID_INDEX;
-        QString text;
-    };
-
-    void onSuccess(pa_context*, int success, void* data)
-    {
-        auto* state = static_cast<ValueState*>(data);
-        state->success = success;
+void onSink(pa_context*, const pa_sink_info* info, int eol, void* data)
+{
+    auto* state = static_cast<ListState<SinkRecord>*>(data);
+    if (eol || !info)
         state->connection->signal();
-    }
+    else
+        state->records.push_back(SinkRecord::from(*info));
+}
 
-    void onIndex(pa_context*, std::uint32_t index, void* data)
-    {
-        auto* state = static_cast<ValueState*>(data);
-        state->index = index;
+void onStream(pa_context*, const pa_sink_input_info* info, int eol, void* data)
+{
+    auto* state = static_cast<ListState<StreamRecord>*>(data);
+    if (eol || !info)
         state->connection->signal();
-    }
+    else
+        state->records.push_back(StreamRecord::from(*info));
+}
 
-    void onServerInfo(pa_context*, const pa_server_info* info, void* data)
+struct ValueState {
+    explicit ValueState(PulseConnection* c)
+        : connection(c)
     {
-        auto* state = static_cast<ValueState*>(data);
-        if (info && info->default_sink_name)
-            state->text = QString::fromUtf8(info->default_sink_name);
-        state->connection->signal();
     }
+    PulseConnection* connection;
+    bool success = false;
+    std::uint32_t index = PA_INVALID_INDEX;
+    QString text;
+};
+
+void onSuccess(pa_context*, int success, void* data)
+{
+    auto* state = static_cast<ValueState*>(data);
+    state->success = success;
+    state->connection->signal();
+}
+
+void onIndex(pa_context*, std::uint32_t index, void* data)
+{
+    auto* state = static_cast<ValueState*>(data);
+    state->index = index;
+    state->connection->signal();
+}
+
+void onServerInfo(pa_context*, const pa_server_info* info, void* data)
+{
+    auto* state = static_cast<ValueState*>(data);
+    if (info && info->default_sink_name)
+        state->text = QString::fromUtf8(info->default_sink_name);
+    state->connection->signal();
+}
 
 } // namespace
 

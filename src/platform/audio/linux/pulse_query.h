@@ -8,22 +8,24 @@
 #include <optional>
 #include <vector>
 
-namespace sonaric {
+namespace sonaric
+{
 
 class PulseConnection;
 
 /// Synchronous server requests over a connection; the caller must not hold the connection's lock. Each
 /// fails (empty, absent, false) when the server does not complete it.
-namespace PulseQuery {
+namespace PulseQuery
+{
 
-    std::optional<std::vector<SinkRecord>> sinks(PulseConnection& connection);
-    std::optional<std::vector<StreamRecord>> streams(PulseConnection& connection);
-    /// The default sink's name; empty when it cannot be read.
-    QString defaultSink(PulseConnection& connection);
-    bool moveStream(PulseConnection& connection, std::uint32_t stream, const QString& sink);
-    /// Loads a module; its index, or absent when the server refused it.
-    std::optional<std::uint32_t> loadModule(PulseConnection& connection, const QString& name, const QString& arguments);
-    bool unloadModule(PulseConnection& connection, std::uint32_t module);
+std::optional<std::vector<SinkRecord>> sinks(PulseConnection& connection);
+std::optional<std::vector<StreamRecord>> streams(PulseConnection& connection);
+/// The default sink's name; empty when it cannot be read.
+QString defaultSink(PulseConnection& connection);
+bool moveStream(PulseConnection& connection, std::uint32_t stream, const QString& sink);
+/// Loads a module; its index, or absent when the server refused it.
+std::optional<std::uint32_t> loadModule(PulseConnection& connection, const QString& name, const QString& arguments);
+bool unloadModule(PulseConnection& connection, std::uint32_t module);
 
 } // namespace PulseQuery
 

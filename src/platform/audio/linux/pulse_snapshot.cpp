@@ -2,15 +2,17 @@
 
 #include <pulse/pulseaudio.h>
 
-namespace sonaric {
+namespace sonaric
+{
 
-namespace {
+namespace
+{
 
-    QString property(const pa_proplist* list, const char* key)
-    {
-        const char* value = list ? pa_proplist_gets(list, key) : nullptr;
-        return value ? QString::fromUtf8(value) : QString();
-    }
+QString property(const pa_proplist* list, const char* key)
+{
+    const char* value = list ? pa_proplist_gets(list, key) : nullptr;
+    return value ? QString::fromUtf8(value) : QString();
+}
 
 } // namespace
 

@@ -12,7 +12,8 @@
 struct pa_sink_info;
 struct pa_sink_input_info;
 
-namespace sonaric {
+namespace sonaric
+{
 
 /// Property that marks a sink as one of our process taps; its value is the tap's UID.
 inline constexpr auto kTapSinkProperty = "sonaric.tap";

@@ -8,7 +8,8 @@
 #include <optional>
 #include <vector>
 
-namespace sonaric {
+namespace sonaric
+{
 
 class PulseConnection;
 
@@ -37,16 +38,17 @@ using RestoreTable = std::map<QString, RestoreEntry>;
 /// The server remembers where a stream was last moved to, keyed by media role, application id or name, and
 /// sends later streams with the same key there. Moving an application into a tap sink must not teach it
 /// anything: these helpers read the table, find what a move changed and put it back.
-namespace RestoreMemory {
+namespace RestoreMemory
+{
 
-    /// The whole table; absent when the server has no stream-restore database.
-    std::optional<RestoreTable> read(PulseConnection& connection);
-    /// The entries of `after` that differ from `before`, with their value in `before`.
-    std::vector<RestoreChange> changes(const RestoreTable& before, const RestoreTable& after);
-    /// Puts every change back: restores the original entry or deletes one that did not exist.
-    bool revert(PulseConnection& connection, const std::vector<RestoreChange>& changes);
-    /// Entries that send streams to a sink whose name starts with `sinkPrefix`.
-    std::vector<QString> pointingAt(const RestoreTable& table, const QString& sinkPrefix);
+/// The whole table; absent when the server has no stream-restore database.
+std::optional<RestoreTable> read(PulseConnection& connection);
+/// The entries of `after` that differ from `before`, with their value in `before`.
+std::vector<RestoreChange> changes(const RestoreTable& before, const RestoreTable& after);
+/// Puts every change back: restores the original entry or deletes one that did not exist.
+bool revert(PulseConnection& connection, const std::vector<RestoreChange>& changes);
+/// Entries that send streams to a sink whose name starts with `sinkPrefix`.
+std::vector<QString> pointingAt(const RestoreTable& table, const QString& sinkPrefix);
 
 } // namespace RestoreMemory
 

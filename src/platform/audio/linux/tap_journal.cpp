@@ -12,70 +12,73 @@
 
 #include <unistd.h>
 
-namespace sonaric {
+namespace sonaric
+{
 
-namespace {
+namespace
+{
 
-    QString processStartTime(pid_t pid)
-    {
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-        if (!stat.open(QIODevice::ReadOnly))
-            return {};
-        const QByteArray text = stat.readAll();
-        // The command name may hold spaces and parentheses: fields are counted after its closing one.
-        const int close = text.lastIndexOf(')');
-        if (close < 0)
-            return {};
-        const QList<QByteArray> fields = text.mid(close + 2).split(' ');
-        // Field 22 (starttime) is the 20th after the command name.
-        return fields.size() > 19 ? QString::fromLatin1(fields[19]) : QString();
+QString processStartTime(pid_t pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray text = stat.readAll();
+    // The command name may hold spaces and parentheses: fields are counted after its closing one.
+    const int close = text.lastIndexOf(')');
+    if (close < 0)
+        return {};
+    const QList<QByteArray> fields = text.mid(close + 2).split(' ');
+    // Field 22 (starttime) is the 20th after the command name.
+    return fields.size() > 19 ? QString::fromLatin1(fields[19]) : QString();
+}
+
+QJsonObject toJson(const JournalTap& tap)
+{
+    QJsonArray streams;
+    for (const auto& s : tap.streams)
+        streams.append(
+            QJsonObject { { "index", qint64(s.index) }, { "pid", s.pid }, { "originalSink", s.originalSink } });
+    QJsonArray restore;
+    for (const auto& change : tap.restore) {
+        QJsonObject object { { "name", change.name }, { "existed", bool(change.original) } };
+        if (change.original)
+            object.insert("entry", change.original->toJson());
+        restore.append(object);
     }
+    return { { "owner", tap.owner }, { "server", tap.server }, { "sink", tap.sink }, { "streams", streams },
+        { "restore", restore } };
+}
 
-    QJsonObject toJson(const JournalTap& tap)
-    {
-        QJsonArray streams;
-        for (const auto& s : tap.streams)
-            streams.append(QJsonObject { { "index", qint64(s.index) }, { "pid", s.pid }, { "originalSink", s.originalSink } });
-        QJsonArray restore;
-        for (const auto& change : tap.restore) {
-            QJsonObject object { { "name", change.name }, { "existed", bool(change.original) } };
-            if (change.original)
-                object.insert("entry", change.original->toJson());
-            restore.append(object);
-        }
-        return { { "owner", tap.owner }, { "server", tap.server }, { "sink", tap.sink }, { "streams", streams },
-            { "restore", restore } };
+JournalTap fromJson(const QJsonObject& object)
+{
+    JournalTap tap;
+    tap.owner = object.value("owner").toString();
+    tap.server = object.value("server").toString();
+    tap.sink = object.value("sink").toString();
+    for (const auto& value : object.value("streams").toArray()) {
+        const auto s = value.toObject();
+        tap.streams.push_back({ std::uint32_t(s.value("index").toInteger()), pid_t(s.value("pid").toInt(-1)),
+            s.value("originalSink").toString() });
     }
+    for (const auto& value : object.value("restore").toArray()) {
+        const auto r = value.toObject();
+        RestoreChange change { r.value("name").toString(), std::nullopt };
+        if (r.value("existed").toBool())
+            change.original = RestoreEntry::fromJson(r.value("entry").toObject());
+        tap.restore.push_back(change);
+    }
+    return tap;
+}
 
-    JournalTap fromJson(const QJsonObject& object)
-    {
-        JournalTap tap;
-        tap.owner = object.value("owner").toString();
-        tap.server = object.value("server").toString();
-        tap.sink = object.value("sink").toString();
-        for (const auto& value : object.value("streams").toArray()) {
-            const auto s = value.toObject();
-            tap.streams.push_back({ std::uint32_t(s.value("index").toInteger()), pid_t(s.value("pid").toInt(-1)),
-                s.value("originalSink").toString() });
-        }
-        for (const auto& value : object.value("restore").toArray()) {
-            const auto r = value.toObject();
-            RestoreChange change { r.value("name").toString(), std::nullopt };
-            if (r.value("existed").toBool())
-                change.original = RestoreEntry::fromJson(r.value("entry").toObject());
-            tap.restore.push_back(change);
-        }
-        return tap;
-    }
-
-    std::vector<JournalTap> parse(const QByteArray& text)
-    {
-        std::vector<JournalTap> taps;
-        const auto document = QJsonDocument::fromJson(text);
-        for (const auto& value : document.object().value("taps").toArray())
-            taps.push_back(fromJson(value.toObject()));
-        return taps;
-    }
+std::vector<JournalTap> parse(const QByteArray& text)
+{
+    std::vector<JournalTap> taps;
+    const auto document = QJsonDocument::fromJson(text);
+    for (const auto& value : document.object().value("taps").toArray())
+        taps.push_back(fromJson(value.toObject()));
+    return taps;
+}
 
 } // namespace
 

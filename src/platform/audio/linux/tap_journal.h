@@ -9,7 +9,8 @@
 #include <sys/types.h>
 #include <vector>
 
-namespace sonaric {
+namespace sonaric
+{
 
 /// A stream we moved into a tap sink and where it came from.
 struct JournalStream {
@@ -31,7 +32,8 @@ struct JournalTap {
 
 /// The on-disk record of live taps, so that a crash can be undone by the next start or by the watchdog.
 /// Every change is a locked read-modify-write of one JSON file, replaced atomically.
-class TapJournal {
+class TapJournal
+{
 public:
     explicit TapJournal(QString path);
 

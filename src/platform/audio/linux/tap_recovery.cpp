@@ -9,10 +9,11 @@
 
 #include <algorithm>
 
-namespace sonaric::TapRecovery {
+namespace sonaric::TapRecovery
+{
 
-RecoveryReport run(PulseConnection& connection, TapJournal& journal,
-    const std::function<bool(const QString&)>& isAbandonedByCaller)
+RecoveryReport run(
+    PulseConnection& connection, TapJournal& journal, const std::function<bool(const QString&)>& isAbandonedByCaller)
 {
     const auto abandoned = [&](const QString& owner) {
         return isAbandonedByCaller ? isAbandonedByCaller(owner) : !TapJournal::isOwnerAlive(owner);
@@ -33,12 +34,13 @@ RecoveryReport run(PulseConnection& connection, TapJournal& journal,
     }
 
     const auto isRealSink = [&](const QString& name) {
-        return std::any_of(sinks->begin(), sinks->end(),
-            [&](const SinkRecord& s) { return s.name == name && s.tapUid.isEmpty(); });
+        return std::any_of(
+            sinks->begin(), sinks->end(), [&](const SinkRecord& s) { return s.name == name && s.tapUid.isEmpty(); });
     };
     QString fallback = PulseQuery::defaultSink(connection);
     if (!isRealSink(fallback)) {
-        const auto real = std::find_if(sinks->begin(), sinks->end(), [](const SinkRecord& s) { return s.tapUid.isEmpty(); });
+        const auto real
+            = std::find_if(sinks->begin(), sinks->end(), [](const SinkRecord& s) { return s.tapUid.isEmpty(); });
         fallback = real == sinks->end() ? QString() : real->name;
     }
 

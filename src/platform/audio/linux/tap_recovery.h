@@ -4,7 +4,8 @@
 
 #include <functional>
 
-namespace sonaric {
+namespace sonaric
+{
 
 class PulseConnection;
 class TapJournal;
@@ -19,12 +20,13 @@ struct RecoveryReport {
 /// Undoes the taps of Sonaric instances that are gone: streams go back to the sinks they came from (the
 /// default when that sink is gone), the stream-restore memory loses every trace of the tap sinks, and the
 /// sinks are unloaded. Run at every start and by the watchdog when its owner disappears.
-namespace TapRecovery {
+namespace TapRecovery
+{
 
-    /// `abandoned(owner)` says whether the owner's taps are to be undone; by default an owner is abandoned
-    /// when its process no longer runs.
-    RecoveryReport run(PulseConnection& connection, TapJournal& journal,
-        const std::function<bool(const QString& owner)>& abandoned = {});
+/// `abandoned(owner)` says whether the owner's taps are to be undone; by default an owner is abandoned
+/// when its process no longer runs.
+RecoveryReport run(
+    PulseConnection& connection, TapJournal& journal, const std::function<bool(const QString& owner)>& abandoned = {});
 
 } // namespace TapRecovery
 

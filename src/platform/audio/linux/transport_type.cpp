@@ -2,35 +2,37 @@
 
 #include "platform/audio/audio_hardware.h"
 
-namespace sonaric {
+namespace sonaric
+{
 
-namespace {
+namespace
+{
 
-    std::uint32_t fromWord(const QString& word)
-    {
-        const QString w = word.toLower();
-        if (w.isEmpty())
-            return kAudioDeviceTransportTypeUnknown;
-        if (w.contains(u"bluetooth") || w.startsWith(u"bluez") || w == u"a2dp" || w == u"headset-head-unit")
-            return kAudioDeviceTransportTypeBluetooth;
-        if (w.contains(u"usb"))
-            return kAudioDeviceTransportTypeUSB;
-        if (w.contains(u"hdmi"))
-            return kAudioDeviceTransportTypeHDMI;
-        if (w.contains(u"displayport") || w == u"dp")
-            return kAudioDeviceTransportTypeDisplayPort;
-        if (w.contains(u"firewire") || w == u"ieee1394")
-            return kAudioDeviceTransportTypeFireWire;
-        if (w.contains(u"thunderbolt"))
-            return kAudioDeviceTransportTypeThunderbolt;
-        if (w == u"raop" || w.contains(u"airplay"))
-            return kAudioDeviceTransportTypeAirPlay;
-        if (w == u"avb")
-            return kAudioDeviceTransportTypeAVB;
-        if (w == u"pci" || w == u"isa")
-            return kAudioDeviceTransportTypePCI;
+std::uint32_t fromWord(const QString& word)
+{
+    const QString w = word.toLower();
+    if (w.isEmpty())
         return kAudioDeviceTransportTypeUnknown;
-    }
+    if (w.contains(u"bluetooth") || w.startsWith(u"bluez") || w == u"a2dp" || w == u"headset-head-unit")
+        return kAudioDeviceTransportTypeBluetooth;
+    if (w.contains(u"usb"))
+        return kAudioDeviceTransportTypeUSB;
+    if (w.contains(u"hdmi"))
+        return kAudioDeviceTransportTypeHDMI;
+    if (w.contains(u"displayport") || w == u"dp")
+        return kAudioDeviceTransportTypeDisplayPort;
+    if (w.contains(u"firewire") || w == u"ieee1394")
+        return kAudioDeviceTransportTypeFireWire;
+    if (w.contains(u"thunderbolt"))
+        return kAudioDeviceTransportTypeThunderbolt;
+    if (w == u"raop" || w.contains(u"airplay"))
+        return kAudioDeviceTransportTypeAirPlay;
+    if (w == u"avb")
+        return kAudioDeviceTransportTypeAVB;
+    if (w == u"pci" || w == u"isa")
+        return kAudioDeviceTransportTypePCI;
+    return kAudioDeviceTransportTypeUnknown;
+}
 
 } // namespace
 

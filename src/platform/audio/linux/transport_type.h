@@ -4,7 +4,8 @@
 
 #include <cstdint>
 
-namespace sonaric {
+namespace sonaric
+{
 
 /// What the server tells about a sink that decides how it is presented as an output device.
 struct SinkTraits {

@@ -42,9 +42,8 @@ int main(int argc, char** argv)
 
     TapJournal journal(journalPath);
     // The owner is gone (or let go of us); its taps are abandoned even if the pid is still being torn down.
-    const auto abandoned = [&](const QString& tapOwner) {
-        return tapOwner == owner || !TapJournal::isOwnerAlive(tapOwner);
-    };
+    const auto abandoned
+        = [&](const QString& tapOwner) { return tapOwner == owner || !TapJournal::isOwnerAlive(tapOwner); };
     for (int attempt = 0; attempt < 20; ++attempt) {
         PulseConnection connection(QStringLiteral("Sonaric watchdog"));
         if (connection.connect(1000, nullptr)) {

@@ -7,42 +7,44 @@
 #include <QProcess>
 #include <QSet>
 
-namespace sonaric {
+namespace sonaric
+{
 
-namespace {
+namespace
+{
 
-    /// Exec's program: the first word that is not an environment assignment or the `env` wrapper.
-    QString programOf(const QString& exec)
-    {
-        for (const QString& word : QProcess::splitCommand(exec)) {
-            if (word == QLatin1String("env") || (word.contains(QLatin1Char('=')) && !word.startsWith(QLatin1Char('/'))))
-                continue;
-            return QFileInfo(word).fileName();
-        }
+/// Exec's program: the first word that is not an environment assignment or the `env` wrapper.
+QString programOf(const QString& exec)
+{
+    for (const QString& word : QProcess::splitCommand(exec)) {
+        if (word == QLatin1String("env") || (word.contains(QLatin1Char('=')) && !word.startsWith(QLatin1Char('/'))))
+            continue;
+        return QFileInfo(word).fileName();
+    }
+    return {};
+}
+
+QString readFile(const QString& path, qint64 limit = 1 << 20)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
         return {};
-    }
+    return QString::fromUtf8(file.read(limit));
+}
 
-    QString readFile(const QString& path, qint64 limit = 1 << 20)
-    {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        return QString::fromUtf8(file.read(limit));
-    }
-
-    /// The desktop file a launcher recorded in the process's environment (GLib and others set these).
-    QString launcherHint(pid_t pid)
-    {
-        QFile file(QStringLiteral("/proc/%1/environ").arg(pid));
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        for (const QByteArray& entry : file.read(1 << 20).split('\0')) {
-            for (const char* key : { "GIO_LAUNCHED_DESKTOP_FILE=", "BAMF_DESKTOP_FILE_HINT=" })
-                if (entry.startsWith(key))
-                    return QString::fromLocal8Bit(entry.mid(int(qstrlen(key))));
-        }
+/// The desktop file a launcher recorded in the process's environment (GLib and others set these).
+QString launcherHint(pid_t pid)
+{
+    QFile file(QStringLiteral("/proc/%1/environ").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
         return {};
+    for (const QByteArray& entry : file.read(1 << 20).split('\0')) {
+        for (const char* key : { "GIO_LAUNCHED_DESKTOP_FILE=", "BAMF_DESKTOP_FILE_HINT=" })
+            if (entry.startsWith(key))
+                return QString::fromLocal8Bit(entry.mid(int(qstrlen(key))));
     }
+    return {};
+}
 
 } // namespace
 

@@ -7,7 +7,8 @@
 #include <sys/types.h>
 #include <vector>
 
-namespace sonaric {
+namespace sonaric
+{
 
 /// An application's freedesktop desktop entry, reduced to what identifies and names it.
 struct DesktopEntry {
@@ -22,7 +23,8 @@ struct DesktopEntry {
 };
 
 /// The installed desktop entries, and which of them a running process belongs to.
-class DesktopEntries {
+class DesktopEntries
+{
 public:
     /// Reads $XDG_DATA_HOME/applications and $XDG_DATA_DIRS/*/applications; earlier directories win.
     static DesktopEntries load();

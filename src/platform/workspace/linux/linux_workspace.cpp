@@ -5,7 +5,8 @@
 
 #include <unistd.h>
 
-namespace sonaric {
+namespace sonaric
+{
 
 LinuxWorkspace::LinuxWorkspace(DesktopEntries entries, QString procRoot)
     : m_entries(std::move(entries))
@@ -67,7 +68,8 @@ std::vector<RunningApplication> LinuxWorkspace::runningApplications() const
     {
         // Forget processes that are gone, so the cache does not grow for ever.
         std::lock_guard lock(m_mutex);
-        std::erase_if(m_cache, [&](const auto& entry) { return !std::binary_search(pids.begin(), pids.end(), entry.first); });
+        std::erase_if(
+            m_cache, [&](const auto& entry) { return !std::binary_search(pids.begin(), pids.end(), entry.first); });
     }
     for (pid_t pid : pids) {
         const auto info = process(pid);
@@ -118,6 +120,9 @@ ResponsibleProcessFunction LinuxWorkspace::responsibleProcessFunction() const
     return [this](pid_t pid) { return responsibleProcess(pid); };
 }
 
-pid_t LinuxWorkspace::processIdentifier() const { return getpid(); }
+pid_t LinuxWorkspace::processIdentifier() const
+{
+    return getpid();
+}
 
 } // namespace sonaric

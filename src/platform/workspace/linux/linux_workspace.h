@@ -8,7 +8,8 @@
 #include <map>
 #include <mutex>
 
-namespace sonaric {
+namespace sonaric
+{
 
 /// The workspace on a Linux desktop: processes from /proc, applications from desktop entries.
 ///
@@ -17,10 +18,12 @@ namespace sonaric {
 /// name its name. It is regular when the entry is shown in menus, an accessory otherwise. The processes an
 /// application starts (a browser's renderers and audio service) are not applications themselves: the
 /// responsible-process function walks the parent chain up to the application that owns them.
-class LinuxWorkspace final : public Workspace {
+class LinuxWorkspace final : public Workspace
+{
 public:
     /// `procRoot` is where the process table is read ("/proc"; tests may point elsewhere).
-    explicit LinuxWorkspace(DesktopEntries entries = DesktopEntries::load(), QString procRoot = QStringLiteral("/proc"));
+    explicit LinuxWorkspace(
+        DesktopEntries entries = DesktopEntries::load(), QString procRoot = QStringLiteral("/proc"));
 
     std::vector<RunningApplication> runningApplications() const override;
     std::optional<RunningApplication> runningApplication(pid_t pid) const override;
