@@ -20,88 +20,45 @@ std::optional<NativeVolumeSource> NativeVolumeSource::connector(const QString& b
     return std::nullopt;
 }
 
+namespace
+{
+struct Texts {
+    const char* bundleID;
+    const char* appName;
+    const char* menuName;
+    const char* title;
+};
+
+// Indexed by the source, in declaration order.
+constexpr Texts texts[] = {
+    { "com.apple.Safari", "Safari", "Safari", "Safari tabs" },
+    { "com.google.Chrome", "Google Chrome", "Chrome", "Chrome tabs" },
+    { "com.microsoft.edgemac", "Microsoft Edge", "Edge", "Edge tabs" },
+    { "com.brave.Browser", "Brave Browser", "Brave", "Brave tabs" },
+    { "com.spotify.client", "Spotify", "Spotify", "Spotify" },
+    { "com.apple.Music", "Music", "Music", "Apple Music" },
+    { "com.apple.TV", "TV", "TV", "Apple TV" },
+};
+} // namespace
+
 QString NativeVolumeSource::bundleID() const
 {
-    switch (m_value) {
-    case safari:
-        return QStringLiteral("com.apple.Safari");
-    case chrome:
-        return QStringLiteral("com.google.Chrome");
-    case edge:
-        return QStringLiteral("com.microsoft.edgemac");
-    case brave:
-        return QStringLiteral("com.brave.Browser");
-    case spotify:
-        return QStringLiteral("com.spotify.client");
-    case appleMusic:
-        return QStringLiteral("com.apple.Music");
-    case appleTV:
-        return QStringLiteral("com.apple.TV");
-    }
-    return {};
+    return QString::fromLatin1(texts[m_value].bundleID);
 }
 
 QString NativeVolumeSource::appName() const
 {
-    switch (m_value) {
-    case safari:
-        return QStringLiteral("Safari");
-    case chrome:
-        return QStringLiteral("Google Chrome");
-    case edge:
-        return QStringLiteral("Microsoft Edge");
-    case brave:
-        return QStringLiteral("Brave Browser");
-    case spotify:
-        return QStringLiteral("Spotify");
-    case appleMusic:
-        return QStringLiteral("Music");
-    case appleTV:
-        return QStringLiteral("TV");
-    }
-    return {};
+    return QString::fromLatin1(texts[m_value].appName);
 }
 
 QString NativeVolumeSource::menuName() const
 {
-    switch (m_value) {
-    case safari:
-        return QStringLiteral("Safari");
-    case chrome:
-        return QStringLiteral("Chrome");
-    case edge:
-        return QStringLiteral("Edge");
-    case brave:
-        return QStringLiteral("Brave");
-    case spotify:
-        return QStringLiteral("Spotify");
-    case appleMusic:
-        return QStringLiteral("Music");
-    case appleTV:
-        return QStringLiteral("TV");
-    }
-    return {};
+    return QString::fromLatin1(texts[m_value].menuName);
 }
 
 QString NativeVolumeSource::title() const
 {
-    switch (m_value) {
-    case safari:
-        return QStringLiteral("Safari tabs");
-    case chrome:
-        return QStringLiteral("Chrome tabs");
-    case edge:
-        return QStringLiteral("Edge tabs");
-    case brave:
-        return QStringLiteral("Brave tabs");
-    case spotify:
-        return QStringLiteral("Spotify");
-    case appleMusic:
-        return QStringLiteral("Apple Music");
-    case appleTV:
-        return QStringLiteral("Apple TV");
-    }
-    return {};
+    return QString::fromLatin1(texts[m_value].title);
 }
 
 QString NativeVolumeSource::openStep() const
