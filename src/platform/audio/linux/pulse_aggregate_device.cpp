@@ -73,6 +73,7 @@ bool PulseAggregateDevice::start(std::function<void()> onFirstData, QString* err
     m_lastRaise = 0;
     m_ringStart = m_ringFrames = 0;
     m_setpoint = 0;
+    m_priming = true;
     bool ready = false;
     {
         PulseConnection::Lock lock(*m_connection);
@@ -207,6 +208,9 @@ void PulseAggregateDevice::captured()
 void PulseAggregateDevice::underrun()
 {
     m_underruns.fetch_add(1, std::memory_order_relaxed);
+    // The queue is empty: gather a full start again rather than trickle in each fragment as it comes and
+    // run dry at the next late one.
+    m_priming = true;
     // A device that keeps running dry needs a deeper queue than this machine allows for now: grow the target
     // by 2 ms, at most four times a second and up to three times the configured one.
     const std::uint64_t now = pa_rtclock_now();
@@ -246,6 +250,21 @@ void PulseAggregateDevice::pushToRing(std::size_t frames)
     m_ringFrames += frames;
 }
 
+std::size_t PulseAggregateDevice::primeFrames() const
+{
+    // Both attributes are the stream's own copies as the server settled them: reading them asks nothing.
+    const std::size_t frameBytes = sizeof(float) * m_config.outputChannels;
+    const pa_buffer_attr* capture = pa_stream_get_buffer_attr(m_capture);
+    const std::size_t fragment = capture && capture->fragsize != std::uint32_t(-1)
+        ? capture->fragsize / (sizeof(float) * kCaptureChannels)
+        : std::size_t(m_config.rate) * 5 / 1000;
+    const pa_buffer_attr* playback = pa_stream_get_buffer_attr(m_playback);
+    const std::size_t queue = std::min(
+        m_targetBytes, playback && playback->tlength != std::uint32_t(-1) ? playback->tlength : m_targetBytes);
+    // Never more than the ring may hold, or the playback would wait for ever.
+    return std::min(queue / frameBytes + fragment, m_maxRingFrames);
+}
+
 void PulseAggregateDevice::pump()
 {
     // Both streams call here (the capture when it delivered, the playback when the server asks for more);
@@ -253,6 +272,17 @@ void PulseAggregateDevice::pump()
     const std::size_t channels = m_config.outputChannels;
     const std::size_t frameBytes = channels * sizeof(float);
     const std::size_t capacity = m_ring.size() / channels;
+    if (m_priming) {
+        // Started with a queue as full as the server lets it be and one more fragment behind it, the
+        // playback rides out a capture that comes a period late; started at the server's prebuffer, it
+        // ran dry several times a second under three taps.
+        if (m_ringFrames < primeFrames())
+            return;
+        m_priming = false;
+        m_setpoint = 0;
+        m_queueSum = 0;
+        m_queueSamples = 0;
+    }
     std::size_t wanted = pa_stream_writable_size(m_playback) / frameBytes;
     // Server buffer plus backlog against the target: what the rate correction holds steady.
     const std::size_t queued
@@ -328,9 +358,6 @@ void PulseAggregateDevice::stop()
             pa_stream_set_read_callback(*stream, nullptr, nullptr);
             pa_stream_set_write_callback(*stream, nullptr, nullptr);
             pa_stream_set_state_callback(*stream, nullptr, nullptr);
-            pa_stream_set_write_callback(
-                m_playback,
-                [](pa_stream*, std::size_t, void* self) { static_cast<PulseAggregateDevice*>(self)->pump(); }, this);
             pa_stream_set_underflow_callback(*stream, nullptr, nullptr);
             if (PA_STREAM_IS_GOOD(pa_stream_get_state(*stream)))
                 pa_stream_disconnect(*stream);

@@ -57,6 +57,7 @@ private:
     void adjustRate(std::size_t queuedBytes);
     void streamStateChanged(pa_stream* stream);
     void underrun();
+    std::size_t primeFrames() const;
 
     Config m_config;
     std::unique_ptr<PulseConnection> m_connection;
@@ -85,6 +86,7 @@ private:
     std::uint32_t m_queueSamples = 0;
     std::uint32_t m_currentRate = 0;
     bool m_prioritySet = false;
+    bool m_priming = true; ///< holding captured sound back until the queue can start with a margin
 
     std::atomic<bool> m_running { false };
     std::atomic<bool> m_firstDataSeen { false };

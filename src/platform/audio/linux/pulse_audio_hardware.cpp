@@ -179,8 +179,11 @@ bool PulseAudioHardware::open(QString* error)
             *error = QStringLiteral("the sound server did not list its devices");
         return false;
     }
+    // The playback starts once the queue holds this plus one capture fragment. PipeWire's pulse server
+    // moves sound in whole quanta (5.33 ms at least) and its queue length says little about what it holds,
+    // so 8 ms there makes three quanta: one more than the path needs, to ride out a late capture.
     if (m_options.latencyMs == 0)
-        m_options.latencyMs = m_serverName.contains(QLatin1String("PipeWire")) ? 12 : 10;
+        m_options.latencyMs = m_serverName.contains(QLatin1String("PipeWire")) ? 8 : 10;
     return true;
 }
 
