@@ -316,14 +316,17 @@ void PulseAggregateDevice::adjustRate(std::size_t queuedBytes)
     const double errorFrames = (average - m_setpoint) / frameBytes;
     // Any rate but the nominal one resamples, and a resampler's ripple lifts limited peaks above the ceiling;
     // so the rate is corrected only while the queue is clearly off, and set back once it is on target again.
-    // A fuller queue than wanted makes the server consume faster; the deviation drains over about 2 s.
-    const double band = double(m_config.rate) * 0.003;
+    // A queue that sags eats the margin that rides out a late capture, so the low side acts at 1 ms, the
+    // high side only at 3 ms. A fuller queue than wanted makes the server consume faster; the deviation
+    // drains over about half a second, faster than the clocks drift apart.
+    const double lowBand = double(m_config.rate) * 0.001;
+    const double highBand = double(m_config.rate) * 0.003;
     std::uint32_t rate = m_currentRate;
-    if (std::abs(errorFrames) > band) {
+    if (errorFrames < -lowBand || errorFrames > highBand) {
         const double correction
-            = std::clamp(errorFrames / 2.0 / double(m_config.rate), -kMaxRateCorrection, kMaxRateCorrection);
+            = std::clamp(errorFrames / 0.5 / double(m_config.rate), -kMaxRateCorrection, kMaxRateCorrection);
         rate = std::uint32_t(double(m_config.rate) * (1.0 + correction) + 0.5);
-    } else if (std::abs(errorFrames) < band / 4) {
+    } else if (std::abs(errorFrames) < lowBand / 4) {
         rate = m_config.rate;
     }
     if (rate == m_currentRate)
