@@ -32,9 +32,6 @@ constexpr std::uint32_t fourCC(const char (&code)[5])
         | (std::uint32_t(std::uint8_t(code[2])) << 8) | std::uint32_t(std::uint8_t(code[3]));
 }
 
-/// The readable form of a four-character code ("dev#"), for messages and logs.
-QString fourCCString(std::uint32_t code);
-
 struct AudioObjectPropertyAddress {
     AudioObjectPropertySelector mSelector = 0;
     AudioObjectPropertyScope mScope = 0;

@@ -694,12 +694,6 @@ void SimulatedAudioHardware::failNext(
     m_failures.push_back({ call, status, count, selector, object });
 }
 
-void SimulatedAudioHardware::clearFailures()
-{
-    std::lock_guard lock(m_mutex);
-    m_failures.clear();
-}
-
 int SimulatedAudioHardware::callCount(SimCall call) const
 {
     std::lock_guard lock(m_mutex);

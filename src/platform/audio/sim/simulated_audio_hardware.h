@@ -74,7 +74,6 @@ public:
     /// or `object` set, only property reads of that selector, or calls on that object, are affected.
     void failNext(SimCall call, OSStatus status, int count = 1, AudioObjectPropertySelector selector = 0,
         AudioObjectID object = 0);
-    void clearFailures();
     /// How often each call was made (successful or not).
     int callCount(SimCall call) const;
     /// Every call made so far, in order, with the selector of property reads.
