@@ -85,6 +85,21 @@ protected:
         std::this_thread::sleep_for(300ms);
     }
 
+    /// Whether the tap paths run through pulse streams: everywhere but on a PipeWire that this process can
+    /// reach itself, where they run inside its graph.
+    static bool expectPulseStreams()
+    {
+        return serverKind() != QLatin1String("pipewire") || qEnvironmentVariableIsSet("PIPEWIRE_REMOTE");
+    }
+
+    static bool pulseStreamPathRuns()
+    {
+        // The stream's media name as PulseAudio keeps it, or as PipeWire's pulse server does.
+        const QString inputs = pactl({ "list", "sink-inputs" });
+        return inputs.contains(QLatin1String("\"tap-playback\""))
+            || inputs.contains(QLatin1String("Sonaric tap playback"));
+    }
+
     QStringList errorList()
     {
         std::lock_guard lock(errorMutex);
@@ -108,6 +123,7 @@ TEST_F(TapPathTest, LevelsAreHeardAsSetAndUnityLeavesTheStreamAlone)
     EXPECT_GT(recordSink("speakers", 300).peak, 0.95f);
 
     tap(player.pid(), process, 0.5f);
+    EXPECT_EQ(pulseStreamPathRuns(), expectPulseStreams());
     const Level half = recordSink("speakers", 400);
     EXPECT_NEAR(half.peak, 0.5f, 0.03f);
     EXPECT_NEAR(half.rms, 0.5f / std::sqrt(2.0f), 0.03f);

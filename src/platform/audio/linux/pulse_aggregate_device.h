@@ -1,8 +1,6 @@
 #pragma once
 
-#include "platform/audio/audio_hardware.h"
-
-#include <QString>
+#include "platform/audio/linux/aggregate_io_path.h"
 
 #include <atomic>
 #include <cstdint>
@@ -17,37 +15,28 @@ namespace sonaric
 
 class PulseConnection;
 
-/// The running half of an aggregate device: a capture of the tap sink's monitor and a playback into the
-/// sub-device, joined by the IO block. Each one has a connection and loop thread of its own; that thread
-/// runs nothing but this device's IO, so it serves as the device's real-time IO thread.
-class PulseAggregateDevice
+/// An aggregate device's IO path on any pulse server: a capture of the tap sink's monitor and a playback
+/// into the sub-device, joined by the IO block through a ring held at the playback queue's target. Each one
+/// has a connection and loop thread of its own; that thread runs nothing but this device's IO, so it serves
+/// as the device's real-time IO thread.
+class PulseAggregateDevice final : public AggregateIOPath
 {
 public:
-    struct Config {
-        QString tapMonitor; ///< the source to capture (a tap sink's monitor)
-        QString outputSink; ///< the sub-device
-        std::uint32_t rate = 48000;
-        std::uint32_t outputChannels = 2;
-        std::uint32_t latencyMs = 10; ///< the playback queue's target
-        AudioDeviceIOBlock block;
-    };
-
     explicit PulseAggregateDevice(Config config);
-    ~PulseAggregateDevice();
+    ~PulseAggregateDevice() override;
     PulseAggregateDevice(const PulseAggregateDevice&) = delete;
     PulseAggregateDevice& operator=(const PulseAggregateDevice&) = delete;
 
-    /// Connects both streams and waits until they run. `onFirstData` is called once, from the IO thread,
-    /// when the capture first delivers sound: only then can the tapped streams be moved in without a gap.
-    bool start(std::function<void()> onFirstData, QString* error);
-    /// Drops what is queued for playback, so nothing plays twice once the streams are moved back.
-    void flush();
-    void stop();
+    /// Connects both streams and waits until they run; `onFirstData` comes from the IO thread.
+    bool start(std::function<void()> onFirstData, QString* error) override;
+    void flush() override;
+    void stop() override;
 
     /// False once the server dropped either stream.
-    bool isRunning() const { return m_running.load(std::memory_order_relaxed); }
-    bool hasCapturedData() const { return m_firstDataSeen.load(std::memory_order_relaxed); }
-    std::uint64_t underruns() const { return m_underruns.load(std::memory_order_relaxed); }
+    bool isRunning() const override { return m_running.load(std::memory_order_relaxed); }
+    /// Playback underruns, as the server reported them.
+    std::uint64_t underruns() const override { return m_underruns.load(std::memory_order_relaxed); }
+    /// Processed sound dropped because the ring was full (a capture that came with a backlog).
     std::uint64_t droppedFrames() const { return m_droppedFrames.load(std::memory_order_relaxed); }
 
 private:

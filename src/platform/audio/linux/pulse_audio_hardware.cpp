@@ -1,5 +1,6 @@
 #include "platform/audio/linux/pulse_audio_hardware.h"
 
+#include "platform/audio/linux/pipewire_aggregate_device.h"
 #include "platform/audio/linux/pulse_aggregate_device.h"
 #include "platform/audio/linux/pulse_connection.h"
 #include "platform/audio/linux/pulse_query.h"
@@ -121,7 +122,7 @@ struct PulseAudioHardware::Aggregate {
     AudioObjectID tap = 0;
     std::map<AudioDeviceIOProcID, AudioDeviceIOBlock> procs;
     AudioDeviceIOProcID runningProc = nullptr; ///< the started IO proc; what a rebuild restarts
-    std::unique_ptr<PulseAggregateDevice> engine;
+    std::unique_ptr<AggregateIOPath> engine;
     bool movedIn = false;
     std::map<std::uint32_t, QString> moved; ///< stream index → the sink it came from
     std::vector<RestoreChange> restore; ///< stream memory before our moves, put back after each
@@ -1075,7 +1076,7 @@ OSStatus PulseAudioHardware::deviceStart(AudioObjectID device, AudioDeviceIOProc
 
 OSStatus PulseAudioHardware::startAggregate(AudioObjectID id, Aggregate& aggregate)
 {
-    PulseAggregateDevice::Config config;
+    AggregateIOPath::Config config;
     {
         std::lock_guard lock(m_mutex);
         const auto tap = m_taps.find(aggregate.tap);
@@ -1084,6 +1085,7 @@ OSStatus PulseAudioHardware::startAggregate(AudioObjectID id, Aggregate& aggrega
             return kAudioHardwareBadObjectError;
         if (!output)
             return kAudioHardwareBadDeviceError;
+        config.tapSink = tap->second->sinkName;
         config.tapMonitor = tap->second->monitor;
         config.outputSink = aggregate.outputSink;
         config.rate = tap->second->rate;
@@ -1091,14 +1093,33 @@ OSStatus PulseAudioHardware::startAggregate(AudioObjectID id, Aggregate& aggrega
         config.latencyMs = m_options.latencyMs;
         config.block = aggregate.procs.at(aggregate.runningProc);
     }
-    auto engine = std::make_unique<PulseAggregateDevice>(std::move(config));
     // The monitor of a fresh null sink can stay silent for a while; until it delivers, the application
     // keeps playing where it was, so the switch into the tap is seamless.
-    const bool started = engine->start([this, id] { m_control->async([this, id] { moveIn(id, {}); }); }, nullptr);
-    if (!started)
-        return kAudioHardwareUnspecifiedError;
+    const auto moveInOnFirstData = [this, id] { m_control->async([this, id] { moveIn(id, {}); }); };
+    std::unique_ptr<AggregateIOPath> engine;
+    if (usesPipeWireGraph()) {
+        // Inside PipeWire's graph the path adds nothing to the latency; through pulse streams it adds two of
+        // the pulse server's quanta at least. The streams remain for when PipeWire itself is out of reach.
+        engine = std::make_unique<PipeWireAggregateDevice>(config);
+        QString error;
+        if (!engine->start(moveInOnFirstData, &error)) {
+            qWarning(
+                "sonaric: tapping through PipeWire's graph failed (%s); using pulse streams", qUtf8Printable(error));
+            engine.reset();
+        }
+    }
+    if (!engine) {
+        engine = std::make_unique<PulseAggregateDevice>(std::move(config));
+        if (!engine->start(moveInOnFirstData, nullptr))
+            return kAudioHardwareUnspecifiedError;
+    }
     aggregate.engine = std::move(engine);
     return noErr;
+}
+
+bool PulseAudioHardware::usesPipeWireGraph() const
+{
+    return m_options.pipeWireGraph && serverName().contains(QLatin1String("PipeWire"));
 }
 
 OSStatus PulseAudioHardware::deviceStop(AudioObjectID device, AudioDeviceIOProcID procID)

@@ -17,7 +17,7 @@ struct pa_context;
 namespace sonaric
 {
 
-class PulseAggregateDevice;
+class AggregateIOPath;
 class PulseConnection;
 class SerialQueue;
 class TapJournal;
@@ -51,8 +51,10 @@ public:
         QString watchdogPath;
         /// Undo the taps of dead Sonaric instances while connecting.
         bool recoverAtStart = true;
-        /// Target of the playback queue of a tap path; 0: chosen for the server.
+        /// Target of the playback queue of a tap path through pulse streams; 0: chosen for the server.
         std::uint32_t latencyMs = 0;
+        /// On PipeWire, run tap paths inside its graph rather than through pulse streams.
+        bool pipeWireGraph = true;
         /// How long objects outlive a lost server before they vanish.
         int serverGraceMs = 5000;
         /// The bundle identifier of a process whose streams name no application id; empty: none.
@@ -121,6 +123,7 @@ private:
     // Tap maintenance; the caller holds m_ops.
     bool loadTapSink(Tap& tap);
     OSStatus startAggregate(AudioObjectID id, Aggregate& aggregate);
+    bool usesPipeWireGraph() const;
     void stopAggregate(Aggregate& aggregate);
     void moveIn(AudioObjectID aggregateID, const std::vector<std::uint32_t>& onlyStreams);
     void moveBack(Aggregate& aggregate, const Tap& tap);
