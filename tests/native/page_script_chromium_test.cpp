@@ -174,7 +174,7 @@ TEST_F(PageScriptInChromium, PlainVideoSetsTheElementDirectly)
 TEST_F(PageScriptInChromium, InvalidTabKeysAreReplaced)
 {
     const auto page = open(server->origin() + "/audio.html");
-    for (const QString bad : { QString(41, u'a'), QString("ABCD1234"), QString("abc"), QString("abcd-1234") }) {
+    for (const QString& bad : { QString(41, u'a'), QString("ABCD1234"), QString("abc"), QString("abcd-1234") }) {
         chromium->evaluate(page, "document.documentElement.dataset.velorithTab = '" + bad + "'");
         const QString key = runJson(page)["key"].toString();
         EXPECT_NE(key, bad);
