@@ -58,7 +58,6 @@ struct PipeWireAggregateDevice::Graph {
         pw_proxy* proxy = nullptr;
         spa_hook listener {};
         std::uint32_t global = SPA_ID_INVALID;
-        bool failed = false;
     };
 
     PipeWireAggregateDevice* device = nullptr;
@@ -180,7 +179,6 @@ struct PipeWireAggregateDevice::Graph {
     static void linkError(void* data, int, int res, const char* message)
     {
         auto* link = static_cast<Link*>(data);
-        link->failed = true;
         link->graph->fail(QStringLiteral("cannot link the tap path: %1")
                               .arg(QString::fromUtf8(message ? message : spa_strerror(res))));
     }

@@ -236,10 +236,8 @@ void PulseAggregateDevice::pushToRing(std::size_t frames)
 {
     // Beyond the most the device can be short of plus one capture burst, what arrives is dropped: a capture
     // that started with a backlog, or a clock far off, must not turn into latency.
-    if (m_ringFrames + frames > m_maxRingFrames) {
-        m_droppedFrames.fetch_add(frames, std::memory_order_relaxed);
+    if (m_ringFrames + frames > m_maxRingFrames)
         return;
-    }
     const std::size_t channels = m_config.outputChannels;
     const std::size_t capacity = m_ring.size() / channels;
     std::size_t write = (m_ringStart + m_ringFrames) % capacity;

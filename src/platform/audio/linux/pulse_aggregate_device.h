@@ -36,8 +36,6 @@ public:
     bool isRunning() const override { return m_running.load(std::memory_order_relaxed); }
     /// Playback underruns, as the server reported them.
     std::uint64_t underruns() const override { return m_underruns.load(std::memory_order_relaxed); }
-    /// Processed sound dropped because the ring was full (a capture that came with a backlog).
-    std::uint64_t droppedFrames() const { return m_droppedFrames.load(std::memory_order_relaxed); }
 
 private:
     void captured();
@@ -80,7 +78,6 @@ private:
     std::atomic<bool> m_running { false };
     std::atomic<bool> m_firstDataSeen { false };
     std::atomic<std::uint64_t> m_underruns { 0 };
-    std::atomic<std::uint64_t> m_droppedFrames { 0 };
 };
 
 } // namespace sonaric
