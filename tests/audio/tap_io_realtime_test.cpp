@@ -1,103 +1,25 @@
 // The IO block runs on a real-time thread: it must allocate nothing, take no lock and make no system call.
-// This program replaces the allocation and locking entry points to count what the block does while a flag is
-// up, and runs the block in a child process under strict seccomp, where any system call but read, write and
-// exit kills the process.
+// This program counts what the block does on a watched thread (support/realtime_watch.h), and runs the block
+// in a child process under strict seccomp, where any system call but read, write and exit kills the process.
 
 #include "audio/app_tap.h"
 
 #include "audio/buffers.h"
+#include "support/realtime_watch.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdlib>
-#include <dlfcn.h>
 #include <linux/seccomp.h>
-#include <new>
 #include <pthread.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace
-{
-
-thread_local bool watching = false;
-std::atomic<int> allocations { 0 };
-std::atomic<int> locks { 0 };
-
-template <typename Fn> Fn real(const char* name)
-{
-    return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name));
-}
-
-} // namespace
-
-void* operator new(std::size_t size)
-{
-    if (watching)
-        ++allocations;
-    if (void* p = std::malloc(size ? size : 1))
-        return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size)
-{
-    return operator new(size);
-}
-void operator delete(void* p) noexcept
-{
-    if (watching && p)
-        ++allocations;
-    std::free(p);
-}
-void operator delete[](void* p) noexcept
-{
-    operator delete(p);
-}
-void operator delete(void* p, std::size_t) noexcept
-{
-    operator delete(p);
-}
-void operator delete[](void* p, std::size_t) noexcept
-{
-    operator delete(p);
-}
-
-extern "C" {
-int pthread_mutex_lock(pthread_mutex_t* m)
-{
-    if (watching)
-        ++locks;
-    static auto next = real<int (*)(pthread_mutex_t*)>("pthread_mutex_lock");
-    return next(m);
-}
-int pthread_mutex_trylock(pthread_mutex_t* m)
-{
-    if (watching)
-        ++locks;
-    static auto next = real<int (*)(pthread_mutex_t*)>("pthread_mutex_trylock");
-    return next(m);
-}
-int pthread_rwlock_rdlock(pthread_rwlock_t* l)
-{
-    if (watching)
-        ++locks;
-    static auto next = real<int (*)(pthread_rwlock_t*)>("pthread_rwlock_rdlock");
-    return next(l);
-}
-int pthread_rwlock_wrlock(pthread_rwlock_t* l)
-{
-    if (watching)
-        ++locks;
-    static auto next = real<int (*)(pthread_rwlock_t*)>("pthread_rwlock_wrlock");
-    return next(l);
-}
-}
-
 using namespace sonaric;
 using namespace sonaric::test;
+using namespace sonaric::test::realtime;
 
 namespace
 {

@@ -2,101 +2,25 @@
 // carries a null sink's sound through the IO block into another sink within the cycle, its real-time thread
 // allocates nothing and takes no lock while it runs, and it ends cleanly when a device goes.
 //
-// This program counts allocations and mutex calls made on PipeWire's data thread once the IO block has
-// first run there: from then on the thread runs nothing but the graph's cycles.
+// The IO block marks PipeWire's data thread as watched (support/realtime_watch.h) when it first runs there;
+// from then on that thread runs nothing but the graph's cycles.
 
 #include "platform/audio/linux/pipewire_aggregate_device.h"
 
 #include "sound_test_support.h"
+#include "support/realtime_watch.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cmath>
-#include <cstdlib>
-#include <dlfcn.h>
-#include <new>
 #include <pthread.h>
 #include <thread>
 
 using namespace sonaric;
 using namespace sonaric::test;
+using namespace sonaric::test::realtime;
 using namespace std::chrono_literals;
-
-namespace
-{
-
-thread_local bool onDataThread = false;
-std::atomic<bool> counting { false };
-std::atomic<int> allocations { 0 };
-std::atomic<int> locks { 0 };
-
-bool watched()
-{
-    return onDataThread && counting.load(std::memory_order_relaxed);
-}
-
-template <typename Fn> Fn real(const char* name)
-{
-    return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name));
-}
-
-} // namespace
-
-void* operator new(std::size_t size)
-{
-    if (watched())
-        ++allocations;
-    if (void* p = std::malloc(size ? size : 1))
-        return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size)
-{
-    return operator new(size);
-}
-void operator delete(void* p) noexcept
-{
-    if (watched() && p)
-        ++allocations;
-    std::free(p);
-}
-void operator delete[](void* p) noexcept
-{
-    operator delete(p);
-}
-void operator delete(void* p, std::size_t) noexcept
-{
-    operator delete(p);
-}
-void operator delete[](void* p, std::size_t) noexcept
-{
-    operator delete(p);
-}
-
-extern "C" {
-void* malloc(std::size_t size)
-{
-    static auto next = real<void* (*)(std::size_t)>("malloc");
-    if (watched())
-        ++allocations;
-    return next(size);
-}
-int pthread_mutex_lock(pthread_mutex_t* m)
-{
-    if (watched())
-        ++locks;
-    static auto next = real<int (*)(pthread_mutex_t*)>("pthread_mutex_lock");
-    return next(m);
-}
-int pthread_mutex_trylock(pthread_mutex_t* m)
-{
-    if (watched())
-        ++locks;
-    static auto next = real<int (*)(pthread_mutex_t*)>("pthread_mutex_trylock");
-    return next(m);
-}
-}
 
 namespace
 {
@@ -130,7 +54,7 @@ AudioDeviceIOBlock halving(std::atomic<int>& calls)
 {
     return [&calls](const AudioTimeStamp*, const AudioBufferList* input, const AudioTimeStamp*, AudioBufferList* output,
                const AudioTimeStamp*) {
-        onDataThread = true;
+        watching = true;
         calls.fetch_add(1, std::memory_order_relaxed);
         const AudioBuffer& in = input->mBuffers[input->mNumberBuffers - 1];
         AudioBuffer& out = output->mBuffers[0];
@@ -152,6 +76,7 @@ TEST_F(PipeWireGraphTest, CarriesTheTapIntoTheDeviceWithoutAllocatingOrLockingOn
     qunsetenv("PULSE_SINK");
     ASSERT_TRUE(waitFor([&] { return sinksOfProcess(player.pid()) == QStringList { "graph_test_tap" }; }, 5s));
 
+    counting = false; // until the path has settled
     std::atomic<int> calls { 0 };
     std::atomic<bool> firstData { false };
     std::atomic<bool> firstDataOnDataThread { false };
@@ -159,7 +84,7 @@ TEST_F(PipeWireGraphTest, CarriesTheTapIntoTheDeviceWithoutAllocatingOrLockingOn
     QString error;
     ASSERT_TRUE(path.start(
         [&] {
-            firstDataOnDataThread = onDataThread;
+            firstDataOnDataThread = watching;
             firstData = true;
         },
         &error))
@@ -173,13 +98,13 @@ TEST_F(PipeWireGraphTest, CarriesTheTapIntoTheDeviceWithoutAllocatingOrLockingOn
     EXPECT_NEAR(heard.rms, 0.4f / std::sqrt(2.0f), 0.02f);
 
     // The counters see what a watched thread does: this one, for a moment.
-    onDataThread = counting = true;
+    watching = counting = true;
     int* volatile allocated = new int(1);
     delete allocated;
     pthread_mutex_t probe = PTHREAD_MUTEX_INITIALIZER;
     pthread_mutex_lock(&probe);
     pthread_mutex_unlock(&probe);
-    onDataThread = counting = false;
+    watching = counting = false;
     ASSERT_GT(allocations.exchange(0), 0);
     ASSERT_GT(locks.exchange(0), 0);
 
