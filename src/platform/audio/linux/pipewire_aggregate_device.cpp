@@ -77,12 +77,13 @@ struct PipeWireAggregateDevice::Graph {
     std::vector<std::unique_ptr<Link>> links;
     std::function<void()> onFirstData;
     QString error;
+    std::string tapSink; ///< the node names of the two ends
+    std::string outputSink;
 
-    std::uint32_t nodeNamed(const QString& name) const
+    std::uint32_t nodeNamed(const std::string& name) const
     {
-        const std::string wanted = name.toStdString();
         for (const auto& [id, nodeName] : nodes)
-            if (nodeName == wanted)
+            if (nodeName == name)
                 return id;
         return SPA_ID_INVALID;
     }
@@ -147,13 +148,12 @@ struct PipeWireAggregateDevice::Graph {
     static void globalRemoved(void* data, std::uint32_t id)
     {
         auto* graph = static_cast<Graph*>(data);
-        const QString device = graph->device->m_config.outputSink;
         const bool ours = graph->filter && id == pw_filter_get_node_id(graph->filter);
         const bool path = std::any_of(graph->links.begin(), graph->links.end(),
             [id](const std::unique_ptr<Link>& link) { return link->global == id; });
         const auto node = graph->nodes.find(id);
-        const bool endpoint = node != graph->nodes.end()
-            && (node->second == device.toStdString() || node->second == graph->device->m_config.tapSink.toStdString());
+        const bool endpoint
+            = node != graph->nodes.end() && (node->second == graph->outputSink || node->second == graph->tapSink);
         std::erase_if(graph->ports, [id](const Port& port) { return port.id == id || port.node == id; });
         if (node != graph->nodes.end())
             graph->nodes.erase(node);
@@ -244,6 +244,8 @@ bool PipeWireAggregateDevice::start(std::function<void()> onFirstData, QString* 
     auto graph = std::make_unique<Graph>();
     graph->device = this;
     graph->onFirstData = std::move(onFirstData);
+    graph->tapSink = m_config.tapSink.toStdString();
+    graph->outputSink = m_config.outputSink.toStdString();
     graph->loop = pw_thread_loop_new("sonaric-tap", nullptr);
     if (!graph->loop) {
         if (error)
@@ -299,7 +301,7 @@ bool PipeWireAggregateDevice::start(std::function<void()> onFirstData, QString* 
         g.registry = pw_core_get_registry(g.core, PW_VERSION_REGISTRY, 0);
         pw_registry_add_listener(g.registry, &g.registryListener, &registryEvents, &g);
 
-        const std::string nodeName = "sonaric-tap-path." + m_config.tapSink.toStdString();
+        const std::string nodeName = "sonaric-tap-path." + g.tapSink;
         g.filter = pw_filter_new(g.core, "Sonaric tap path",
             pw_properties_new(PW_KEY_MEDIA_TYPE, "Audio", PW_KEY_MEDIA_CATEGORY, "Filter", PW_KEY_MEDIA_ROLE, "DSP",
                 PW_KEY_NODE_NAME, nodeName.c_str(), PW_KEY_NODE_DESCRIPTION, "Sonaric tap path",
@@ -330,8 +332,8 @@ bool PipeWireAggregateDevice::start(std::function<void()> onFirstData, QString* 
     std::uint32_t outputNode = SPA_ID_INVALID;
     const bool found = g.error.isEmpty() && g.waitUntil([&] {
         ourNode = pw_filter_get_node_id(g.filter);
-        tapNode = g.nodeNamed(m_config.tapSink);
-        outputNode = g.nodeNamed(m_config.outputSink);
+        tapNode = g.nodeNamed(g.tapSink);
+        outputNode = g.nodeNamed(g.outputSink);
         return ourNode != SPA_ID_INVALID && tapNode != SPA_ID_INVALID && outputNode != SPA_ID_INVALID
             && g.portsOf(ourNode, false, false).size() == kTapChannels
             && g.portsOf(ourNode, true, false).size() == m_config.outputChannels

@@ -184,7 +184,7 @@ bool PulseAudioHardware::open(QString* error)
     // moves sound in whole quanta (5.33 ms at least) and its queue length says little about what it holds,
     // so 8 ms there makes three quanta: one more than the path needs, to ride out a late capture.
     if (m_options.latencyMs == 0)
-        m_options.latencyMs = m_serverName.contains(QLatin1String("PipeWire")) ? 8 : 10;
+        m_options.latencyMs = serverIsPipeWire() ? 8 : 10;
     return true;
 }
 
@@ -769,52 +769,34 @@ OSStatus PulseAudioHardware::getPropertyString(
         return kAudio_ParamError;
     const auto selector = address.mSelector;
     std::lock_guard lock(m_mutex);
+    // Every object here has an identifier string and a name.
+    const auto answer = [&](AudioObjectPropertySelector idSelector, const auto& id, const auto& name) -> OSStatus {
+        if (selector == idSelector) {
+            *outValue = id();
+            return noErr;
+        }
+        if (selector == kAudioObjectPropertyName) {
+            *outValue = name();
+            return noErr;
+        }
+        return kAudioHardwareUnknownPropertyError;
+    };
     if (object == kAudioObjectSystemObject)
         return kAudioHardwareUnknownPropertyError;
-    if (const SinkRecord* sink = deviceSink(object)) {
-        if (selector == kAudioDevicePropertyDeviceUID) {
-            *outValue = sink->name;
-            return noErr;
-        }
-        if (selector == kAudioObjectPropertyName) {
-            *outValue = sink->description.isEmpty() ? sink->name : sink->description;
-            return noErr;
-        }
-        return kAudioHardwareUnknownPropertyError;
-    }
-    if (const auto streams = processStreams(object); !streams.empty()) {
-        if (selector == kAudioProcessPropertyBundleID) {
-            *outValue = bundleIdentifier(object);
-            return noErr;
-        }
-        if (selector == kAudioObjectPropertyName) {
-            *outValue = streams.front()->applicationName;
-            return noErr;
-        }
-        return kAudioHardwareUnknownPropertyError;
-    }
-    if (const auto it = m_taps.find(object); it != m_taps.end()) {
-        if (selector == kAudioTapPropertyUID) {
-            *outValue = it->second->uid;
-            return noErr;
-        }
-        if (selector == kAudioObjectPropertyName) {
-            *outValue = it->second->name;
-            return noErr;
-        }
-        return kAudioHardwareUnknownPropertyError;
-    }
-    if (const auto it = m_aggregates.find(object); it != m_aggregates.end()) {
-        if (selector == kAudioDevicePropertyDeviceUID) {
-            *outValue = it->second->uid;
-            return noErr;
-        }
-        if (selector == kAudioObjectPropertyName) {
-            *outValue = it->second->name;
-            return noErr;
-        }
-        return kAudioHardwareUnknownPropertyError;
-    }
+    if (const SinkRecord* sink = deviceSink(object))
+        return answer(
+            kAudioDevicePropertyDeviceUID, [&] { return sink->name; },
+            [&] { return sink->description.isEmpty() ? sink->name : sink->description; });
+    if (const auto streams = processStreams(object); !streams.empty())
+        return answer(
+            kAudioProcessPropertyBundleID, [&] { return bundleIdentifier(object); },
+            [&] { return streams.front()->applicationName; });
+    if (const auto it = m_taps.find(object); it != m_taps.end())
+        return answer(
+            kAudioTapPropertyUID, [&] { return it->second->uid; }, [&] { return it->second->name; });
+    if (const auto it = m_aggregates.find(object); it != m_aggregates.end())
+        return answer(
+            kAudioDevicePropertyDeviceUID, [&] { return it->second->uid; }, [&] { return it->second->name; });
     return kAudioHardwareBadObjectError;
 }
 
@@ -1097,7 +1079,7 @@ OSStatus PulseAudioHardware::startAggregate(AudioObjectID id, Aggregate& aggrega
     // keeps playing where it was, so the switch into the tap is seamless.
     const auto moveInOnFirstData = [this, id] { m_control->async([this, id] { moveIn(id, {}); }); };
     std::unique_ptr<AggregateIOPath> engine;
-    if (usesPipeWireGraph()) {
+    if (m_options.pipeWireGraph && serverIsPipeWire()) {
         // Inside PipeWire's graph the path adds nothing to the latency; through pulse streams it adds two of
         // the pulse server's quanta at least. The streams remain for when PipeWire itself is out of reach.
         engine = std::make_unique<PipeWireAggregateDevice>(config);
@@ -1117,9 +1099,9 @@ OSStatus PulseAudioHardware::startAggregate(AudioObjectID id, Aggregate& aggrega
     return noErr;
 }
 
-bool PulseAudioHardware::usesPipeWireGraph() const
+bool PulseAudioHardware::serverIsPipeWire() const
 {
-    return m_options.pipeWireGraph && serverName().contains(QLatin1String("PipeWire"));
+    return serverName().contains(QLatin1String("PipeWire"));
 }
 
 OSStatus PulseAudioHardware::deviceStop(AudioObjectID device, AudioDeviceIOProcID procID)

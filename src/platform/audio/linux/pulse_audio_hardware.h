@@ -123,7 +123,7 @@ private:
     // Tap maintenance; the caller holds m_ops.
     bool loadTapSink(Tap& tap);
     OSStatus startAggregate(AudioObjectID id, Aggregate& aggregate);
-    bool usesPipeWireGraph() const;
+    bool serverIsPipeWire() const;
     void stopAggregate(Aggregate& aggregate);
     void moveIn(AudioObjectID aggregateID, const std::vector<std::uint32_t>& onlyStreams);
     void moveBack(Aggregate& aggregate, const Tap& tap);
