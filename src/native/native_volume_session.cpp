@@ -178,6 +178,12 @@ CancellationToken NativeVolumeSession::startTask()
     return m_task->cancellation;
 }
 
+void NativeVolumeSession::cancelPendingWork()
+{
+    cancelTask();
+    ++m_revision;
+}
+
 void NativeVolumeSession::cancelTask()
 {
     if (!m_task)

@@ -64,6 +64,8 @@ public:
     /// Records `state` under `key` ("" = the application, else a tab key) and sends every pending change once
     /// no further change has come for the debounce interval.
     void update(const NativeVolumeState& state, const QString& key);
+    /// At termination: cancels the pending task and makes every result still on its way stale.
+    void cancelPendingWork();
 
 signals:
     void connectionChanged();
