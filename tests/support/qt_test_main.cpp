@@ -12,6 +12,11 @@ using TestApplication = QCoreApplication;
 
 int main(int argc, char** argv)
 {
+#ifdef SONARIC_TEST_WIDGETS
+    // Listing the tests (ctest's discovery) runs without the test environment; windows need a platform even then.
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+#endif
     TestApplication application(argc, argv);
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

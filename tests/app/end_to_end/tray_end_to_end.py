@@ -1,0 +1,179 @@
+#!/usr/bin/python3
+"""Sonaric used as a person uses it, on a private desktop and a private sound server (run it under
+tests/platform/linux/with_sound_server.sh):
+
+    tray_end_to_end.py SONARIC PLAYER xembed|sni SCREENSHOT_DIR
+
+A real player plays a tone; the tray icon is clicked, the popover appears, the player's slider is dragged to
+about half and the player is heard at about half; another sink is chosen in the output picker and the player is
+heard there only; Quit (from the tray's menu) puts the player back on its sink with no tap sink left; a second
+run ends with SIGTERM while tapped, with the same result."""
+
+import os
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+from desktop import Desktop, Failure, record_peak, sink_of_inputs, sinks, wait_for, wait_heard
+
+AMPLITUDE = 0.5
+PLAYER_NAME = "E2E Player"
+
+
+class Run:
+    def __init__(self, sonaric, player, tray, shots):
+        self.sonaric_path, self.player_path, self.tray, self.shots = sonaric, player, tray, shots
+        self.desktop = Desktop(tray)
+        self.home = tempfile.mkdtemp(prefix="sonaric-home-")
+        self.env = dict(self.desktop.env)
+        self.env.update({
+            "XDG_CONFIG_HOME": os.path.join(self.home, "config"),
+            "QT_QPA_PLATFORM": "xcb",
+            "QT_QUICK_BACKEND": "software",
+            "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1",
+            "QT_ACCESSIBILITY": "1",
+        })
+        self.env.pop("SONARIC_PLATFORM", None)
+        self.env.pop("SONARIC_SCENE", None)
+        self.player = subprocess.Popen([player, "--app-id", "org.example.E2EPlayer", "--name", PLAYER_NAME,
+                                        "--amplitude", str(AMPLITUDE), "--seconds", "300"], start_new_session=True)
+        wait_for("the player's stream", lambda: sink_of_inputs() == ["speakers"])
+        wait_heard("speakers.monitor", AMPLITUDE * 0.9, AMPLITUDE * 1.05)
+        self.sonaric = None
+
+    def start_sonaric(self):
+        self.log = open(os.path.join(self.home, "sonaric.log"), "w+")
+        self.sonaric = subprocess.Popen([self.sonaric_path], env=self.env, stdout=self.log, stderr=self.log,
+                                        start_new_session=True)
+        wait_for("Sonaric on the accessibility bus", lambda: self.desktop.application("Sonaric"), timeout=20)
+
+    def sonaric_log(self):
+        self.log.flush()
+        self.log.seek(0)
+        return self.log.read()
+
+    # --- the tray ---------------------------------------------------------------------------------------------
+    def icon_point(self):
+        if self.tray == "xembed":
+            ids = self.desktop.xdotool("search", "--onlyvisible", "--classname", "sonaric").split()
+            for window in ids:
+                x, y, w, h = self.desktop.window_geometry(window)
+                if w <= 64 and h <= 64:
+                    return x + w // 2, y + h // 2
+            return None
+        return (1250, 12)
+
+    def click_icon(self, button=1):
+        if self.tray == "xembed":
+            point = wait_for("the tray icon", self.icon_point, timeout=20)
+            self.desktop.click(*point, button=button)
+        else:
+            x, y = self.icon_point()
+            self.desktop.sni_command(("activate" if button == 1 else "context") + f" {x} {y}")
+
+    def popover(self):
+        windows = self.desktop.visible_windows("^Sonaric$")
+        return windows[0] if windows else None
+
+    # --- the scenario -----------------------------------------------------------------------------------------
+    def open_mixer(self):
+        self.click_icon()
+        window = wait_for("the popover", self.popover, timeout=10)
+        geometry = self.desktop.window_geometry(window)
+        if geometry[2] != 320:
+            raise Failure(f"the popover is {geometry[2]} wide, not 320")
+        time.sleep(0.5)
+        shot = self.desktop.screenshot(os.path.join(self.shots, f"e2e-popover-{self.tray}.png"), geometry)
+        if self.desktop.image_spread(shot) < 0.02:
+            raise Failure("the popover's screenshot is blank")
+        return geometry
+
+    def player_slider(self):
+        found = self.desktop.find("Sonaric", "slider", PLAYER_NAME)
+        return found[0] if found else None
+
+    def drag_player_to_half(self):
+        _, name, (x, y, w, h) = wait_for("the player's slider", self.player_slider)
+        maximum = 2.5  # the default boost limit
+        handle = (x + w * (1.0 / maximum), y + h / 2)
+        target = (x + w * (0.5 / maximum), y + h / 2)
+        self.desktop.drag(handle, target)
+        heard = wait_heard("speakers.monitor", AMPLITUDE * 0.5 * 0.8, AMPLITUDE * 0.5 * 1.2)
+        print(f"slider at about half: speakers heard at {heard:.3f} (player {AMPLITUDE})")
+
+    def route_to_headphones(self):
+        _, _, (x, y, w, h) = wait_for("the player's output button",
+                                      lambda: (self.desktop.find("Sonaric", "push button", f"{PLAYER_NAME} plays")
+                                               or [None])[0])
+        self.desktop.click(x + w / 2, y + h / 2)
+        _, _, (x, y, w, h) = wait_for("the Headphones row",
+                                      lambda: (self.desktop.find("Sonaric", "push button", "^Headphones") or [None])[0])
+        time.sleep(0.3)
+        self.desktop.screenshot(os.path.join(self.shots, f"e2e-picker-{self.tray}.png"))
+        self.desktop.click(x + w / 2, y + h / 2)
+        heard = wait_heard("headphones.monitor", AMPLITUDE * 0.5 * 0.8, AMPLITUDE * 0.5 * 1.2)
+        speakers = record_peak("speakers.monitor")
+        if speakers > 0.01:
+            raise Failure(f"still heard on the speakers ({speakers:.3f}) after choosing the headphones")
+        print(f"routed: headphones heard at {heard:.3f}, speakers at {speakers:.3f}")
+
+    def quit_from_menu(self):
+        if self.tray == "xembed":
+            self.click_icon(button=3)
+            _, _, (x, y, w, h) = wait_for("Quit Sonaric in the menu",
+                                          lambda: (self.desktop.find("Sonaric", "menu item", "^Quit Sonaric")
+                                                   or [None])[0])
+            self.desktop.click(x + w / 2, y + h / 2)
+        else:
+            self.desktop.sni_menu_choose("Quit Sonaric")
+
+    def expect_back_to_normal(self, how):
+        status = self.sonaric.wait(timeout=15)
+        if status != 0:
+            raise Failure(f"Sonaric ended with status {status} after {how}\n{self.sonaric_log()}")
+        leftovers = [s for s in sinks() if s not in ("speakers", "headphones")]
+        if leftovers:
+            raise Failure(f"tap sinks left after {how}: {leftovers}")
+        if sink_of_inputs() != ["speakers"]:
+            raise Failure(f"the player is on {sink_of_inputs()} after {how}, not on the speakers")
+        heard = wait_heard("speakers.monitor", AMPLITUDE * 0.9, AMPLITUDE * 1.05, timeout=5)
+        print(f"after {how}: the player is back on the speakers at {heard:.3f}, no tap sink left")
+
+    def close(self):
+        for process in (self.sonaric, self.player):
+            if process and process.poll() is None:
+                os.killpg(process.pid, signal.SIGKILL)
+        self.desktop.close()
+
+
+def main():
+    sonaric, player, tray, shots = sys.argv[1:5]
+    os.makedirs(shots, exist_ok=True)
+    run = Run(sonaric, player, tray, shots)
+    try:
+        run.start_sonaric()
+        run.open_mixer()
+        run.drag_player_to_half()
+        run.route_to_headphones()
+        run.quit_from_menu()
+        run.expect_back_to_normal("Quit")
+
+        run.start_sonaric()
+        wait_heard("headphones.monitor", AMPLITUDE * 0.5 * 0.8, AMPLITUDE * 0.5 * 1.2)
+        os.kill(run.sonaric.pid, signal.SIGTERM)
+        run.expect_back_to_normal("SIGTERM")
+    except Failure as failure:
+        print(f"FAIL ({tray}): {failure}")
+        if run.sonaric:
+            print("--- Sonaric's output\n" + run.sonaric_log())
+        return 1
+    finally:
+        run.close()
+    print(f"tray end to end ({tray}): ok")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
