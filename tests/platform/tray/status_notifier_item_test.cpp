@@ -11,6 +11,7 @@
 #include <QJsonArray>
 #include <QMenu>
 #include <QPixmap>
+#include <QStyleHints>
 #include <gtest/gtest.h>
 
 namespace sonaric
@@ -108,6 +109,32 @@ TEST_F(StatusNotifierItemTest, HostRequestsBecomeClicksAtTheHostsPoint)
         else
             EXPECT_TRUE(clicks.isEmpty()) << command.toStdString();
     }
+}
+
+TEST_F(StatusNotifierItemTest, TwoActivatesCloseInTimeAndPlaceAreADoubleClick)
+{
+    const int interval = 150;
+    QGuiApplication::styleHints()->setMouseDoubleClickInterval(interval);
+    StatusNotifierItem item;
+    listen(item);
+    ASSERT_TRUE(host.nextEvent("registered"));
+    const auto counts = [&](const QStringList& commands, int pauseMs) {
+        clicks.clear();
+        for (const QString& command : commands) {
+            host.send(command);
+            EXPECT_TRUE(host.nextEvent("called"));
+            test::spin(pauseMs);
+        }
+        QList<int> out;
+        for (const StatusItemEvent& click : clicks)
+            out << click.clickCount;
+        test::spin(interval + 50); // the next case starts afresh
+        return out;
+    };
+    EXPECT_EQ(counts({ "activate 10 20", "activate 11 21", "activate 10 20" }, 0), (QList<int> { 1, 2, 1 }));
+    EXPECT_EQ(counts({ "activate 10 20", "activate 10 20" }, interval + 50), (QList<int> { 1, 1 })) << "too slow";
+    EXPECT_EQ(counts({ "activate 10 20", "activate 60 20" }, 0), (QList<int> { 1, 1 })) << "too far apart";
+    EXPECT_EQ(counts({ "activate 10 20", "context 10 20", "activate 10 20" }, 0), (QList<int> { 1, 1, 1 }));
 }
 
 TEST_F(StatusNotifierItemTest, AnnouncesEachRealChangeWithItsSignal)

@@ -12,6 +12,7 @@
 #include <QDBusServiceWatcher>
 #include <QGuiApplication>
 #include <QMenu>
+#include <QStyleHints>
 #include <QTimer>
 
 #include <atomic>
@@ -46,12 +47,27 @@ Qt::KeyboardModifiers modifiersHeldNow()
     return QGuiApplication::queryKeyboardModifiers();
 }
 
+int doubleClickInterval()
+{
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        return QGuiApplication::styleHints()->mouseDoubleClickInterval();
+    return 400;
+}
+
+int doubleClickDistance()
+{
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        return QGuiApplication::styleHints()->mouseDoubleClickDistance();
+    return 5;
+}
+
 } // namespace
 
 StatusNotifierItem::StatusNotifierItem(QObject* parent)
     : StatusItem(parent)
     , m_connection(QString())
 {
+    m_clock.start();
     const int instance = nextInstance();
     m_connectionName = QStringLiteral("sonaric-status-notifier-item-%1").arg(instance);
     m_serviceName
@@ -148,6 +164,20 @@ void StatusNotifierItem::hostRequest(int request, QPoint at)
     event.modifierFlags = modifiersHeldNow();
     if (!at.isNull())
         event.location = at;
+    if (event.type == StatusItemEvent::Type::leftMouseUp) {
+        const qint64 now = m_clock.elapsed();
+        const bool nearLast = m_lastActivate
+            && (!m_lastActivate->second || !event.location
+                || (*event.location - *m_lastActivate->second).manhattanLength() <= doubleClickDistance());
+        if (nearLast && now - m_lastActivate->first <= doubleClickInterval()) {
+            event.clickCount = 2;
+            m_lastActivate.reset();
+        } else {
+            m_lastActivate = std::pair(now, event.location);
+        }
+    } else {
+        m_lastActivate.reset();
+    }
     // After the reply: the click may open a menu with its own event loop, which must not hold the host's call.
     QMetaObject::invokeMethod(
         this, [this, event] { emit clicked(event); }, Qt::QueuedConnection);

@@ -3,7 +3,7 @@
 #include "platform/tray/status_item.h"
 
 #include <QDBusConnection>
-#include <QPointer>
+#include <QElapsedTimer>
 
 #include <memory>
 
@@ -23,8 +23,10 @@ class StatusNotifierItemAdaptor;
 ///
 /// Host requests become clicks on the next turn of the event loop (the host gets its reply first): Activate is a
 /// left click, ContextMenu and SecondaryActivate (a middle click on most hosts) a right click, at the point the
-/// host gives; (0, 0), which hosts send when they have no point, gives no location. On X11 the modifiers held at
-/// that moment are read from the X server. The item never knows where its icon is.
+/// host gives; (0, 0), which hosts send when they have no point, gives no location. Hosts report no double-click:
+/// an Activate within the double-click interval and distance of the one before is sent as its second click
+/// (clickCount 2), as Qt does for a double-click it sees. On X11 the modifiers held at that moment are read from
+/// the X server. The item never knows where its icon is.
 class StatusNotifierItem : public StatusItem
 {
     Q_OBJECT
@@ -65,6 +67,9 @@ private:
     bool m_refused = false;
     bool m_registered = false;
     quint64 m_registrationAttempt = 0;
+    QElapsedTimer m_clock;
+    /// When and where the last Activate that could start a double-click came.
+    std::optional<std::pair<qint64, std::optional<QPoint>>> m_lastActivate;
 };
 
 } // namespace sonaric

@@ -2,9 +2,13 @@
 
 #include "platform/tray/linux/tray_log.h"
 
+#include <QApplication>
 #include <QCursor>
 #include <QGuiApplication>
 #include <QMenu>
+#include <QWidget>
+
+#include <algorithm>
 
 namespace sonaric
 {
@@ -51,6 +55,15 @@ std::optional<QRect> XEmbedStatusItem::buttonBounds() const
     const QRect geometry = m_icon.geometry();
     if (!m_icon.isVisible() || !geometry.isValid() || geometry.isEmpty())
         return std::nullopt;
+    // Qt's icon window stands at the screen's origin until the tray embeds it, and only the tray maps it: the
+    // geometry is the icon's once the window with that geometry is mapped.
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    const bool embedded = std::any_of(windows.begin(), windows.end(), [&](const QWidget* window) {
+        return window->objectName() == QLatin1String("QSystemTrayIconSys") && window->testAttribute(Qt::WA_Mapped)
+            && QRect(window->mapToGlobal(QPoint(0, 0)), window->size()) == geometry;
+    });
+    if (!embedded)
+        return std::nullopt;
     return geometry;
 }
 
@@ -82,7 +95,8 @@ void XEmbedStatusItem::activated(QSystemTrayIcon::ActivationReason reason)
     case QSystemTrayIcon::Unknown:
         return;
     }
-    event.modifierFlags = QGuiApplication::queryKeyboardModifiers();
+    // The modifiers of the press itself, which Qt has just handled.
+    event.modifierFlags = QGuiApplication::keyboardModifiers();
     event.location = QCursor::pos();
     // Sent once Qt has finished with the press: the click may open a menu that grabs the pointer.
     QMetaObject::invokeMethod(

@@ -10,7 +10,7 @@ namespace sonaric
 /// The status item as a classic XEmbed tray icon through QSystemTrayIcon, for X11 trays without a
 /// StatusNotifierWatcher (trayer, stalonetray-like docks, older panels). Needs a QApplication. Qt reports the
 /// button press, which is sent as the click: Trigger is a left click, DoubleClick the second one (clickCount 2),
-/// Context and a middle click a right click; the location is the pointer's and the modifiers those held then. The
+/// Context and a middle click a right click; the location is the pointer's and the modifiers those of the press. The
 /// tray embeds the icon, so its geometry is known.
 class XEmbedStatusItem : public StatusItem
 {
