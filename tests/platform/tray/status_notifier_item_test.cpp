@@ -7,11 +7,14 @@
 #include "support/sni_host/sni_host_process.h"
 
 #include <QAction>
+#include <QDir>
+#include <QFile>
 #include <QGuiApplication>
 #include <QJsonArray>
 #include <QMenu>
 #include <QPixmap>
 #include <QStyleHints>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 namespace sonaric
@@ -83,6 +86,40 @@ TEST_F(StatusNotifierItemTest, RegistersWithTheWatcherShowingWhatWasSetBeforehan
     EXPECT_TRUE(waitUntil([&] { return item.isRegistered(); }));
 }
 
+TEST_F(StatusNotifierItemTest, ANameTheIconThemeHasGoesWithoutPixmaps)
+{
+    // A theme of our own that has "sonaric-test-symbolic".
+    QTemporaryDir themes;
+    QDir(themes.path()).mkpath(QStringLiteral("sonaric-test/scalable/apps"));
+    QFile index(themes.filePath(QStringLiteral("sonaric-test/index.theme")));
+    ASSERT_TRUE(index.open(QIODevice::WriteOnly));
+    index.write("[Icon Theme]\nName=sonaric-test\nDirectories=scalable/apps\n\n"
+                "[scalable/apps]\nSize=16\nMinSize=8\nMaxSize=512\nType=Scalable\n");
+    index.close();
+    ASSERT_TRUE(QFile::copy(QStringLiteral(SONARIC_TRAY_ICON),
+        themes.filePath(QStringLiteral("sonaric-test/scalable/apps/sonaric-test-symbolic.svg"))));
+    const QStringList searchPaths = QIcon::themeSearchPaths();
+    const QString themeName = QIcon::themeName();
+    QIcon::setThemeSearchPaths({ themes.path() });
+    QIcon::setThemeName(QStringLiteral("sonaric-test"));
+    ASSERT_TRUE(QIcon::hasThemeIcon(QStringLiteral("sonaric-test-symbolic")));
+
+    StatusNotifierItem item;
+    item.setImage(QIcon::fromTheme(QStringLiteral("sonaric-test-symbolic")), QStringLiteral("sonaric-test-symbolic"));
+    const auto registered = host.nextEvent("registered");
+    item.setImage(filled(Qt::red), QStringLiteral("sonaric-not-in-the-theme"));
+    const auto changed = host.nextEvent("changed", "NewIcon");
+    QIcon::setThemeName(themeName);
+    QIcon::setThemeSearchPaths(searchPaths);
+
+    ASSERT_TRUE(registered);
+    EXPECT_EQ(registered->value("IconName"), "sonaric-test-symbolic");
+    EXPECT_TRUE(registered->value("pixmaps").toArray().isEmpty());
+    ASSERT_TRUE(changed);
+    EXPECT_EQ(changed->value("IconName"), "sonaric-not-in-the-theme");
+    EXPECT_EQ(changed->value("pixmaps").toArray().size(), 6);
+}
+
 TEST_F(StatusNotifierItemTest, HostRequestsBecomeClicksAtTheHostsPoint)
 {
     StatusNotifierItem item;
@@ -113,7 +150,7 @@ TEST_F(StatusNotifierItemTest, HostRequestsBecomeClicksAtTheHostsPoint)
 
 TEST_F(StatusNotifierItemTest, TwoActivatesCloseInTimeAndPlaceAreADoubleClick)
 {
-    const int interval = 150;
+    const int interval = 400;
     QGuiApplication::styleHints()->setMouseDoubleClickInterval(interval);
     StatusNotifierItem item;
     listen(item);

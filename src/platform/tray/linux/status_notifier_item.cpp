@@ -124,9 +124,11 @@ bool StatusNotifierItem::hasButton() const
 
 void StatusNotifierItem::setImage(const QIcon& icon, const QString& iconName)
 {
-    // Pixmaps go along with a name too: a host that cannot find the name in its theme draws them instead.
+    // A name the icon theme has goes alone: hosts draw the theme's icon, tinted to the panel, while KDE's draw
+    // the pixmaps whenever there are any. A name the theme lacks goes with pixmaps, which such hosts draw instead.
     SniIconPixmapList pixmaps;
-    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance())
+        && (iconName.isEmpty() || !QIcon::hasThemeIcon(iconName)))
         pixmaps = sniPixmaps(icon);
     m_adaptor->setIcon(iconName, pixmaps);
 }
