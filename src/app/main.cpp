@@ -8,7 +8,11 @@
 #include "ui/ui.h"
 
 #include <QApplication>
+#include <QQmlExtensionPlugin>
 #include <QTextStream>
+
+// The views are a static QML module linked into the program.
+Q_IMPORT_QML_PLUGIN(Sonaric_UiPlugin)
 
 using namespace sonaric;
 

@@ -75,7 +75,12 @@ PopoverWindow::PopoverWindow(QQmlEngine& engine, MixerModel& model, const QStrin
     m_window->setColor(QGuiApplication::palette().color(QPalette::Window));
 
     QQmlComponent component(&engine);
-    component.setData("import Sonaric.Ui\nMixerView {}\n", QUrl(QStringLiteral("sonaric:/popover")));
+    component.loadUrl(QUrl(QStringLiteral("qrc:/qt/qml/Sonaric/Ui/MixerView.qml")), QQmlComponent::PreferSynchronous);
+    if (!component.isReady()) {
+        // Creating from a component that did not compile crashes inside Qt; report instead.
+        m_loadError = component.errorString();
+        return;
+    }
     QObject* root = component.createWithInitialProperties(
         { { QStringLiteral("model"), QVariant::fromValue(&model) }, { QStringLiteral("notice"), notice } });
     m_view = qobject_cast<QQuickItem*>(root);

@@ -3,12 +3,14 @@
 person would. Everything is started by the test and stopped however it ends."""
 
 import array
+import json
 import os
 import re
 import shutil
 import signal
 import subprocess
 import tempfile
+import threading
 import time
 
 import gi
@@ -86,6 +88,34 @@ class Desktop:
             if not host:
                 raise Failure("SONARIC_SNI_HOST is not set")
             self.sni = self._spawn([host], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True, bufsize=1)
+            self.sni_events = []
+            threading.Thread(target=self._read_sni, daemon=True).start()
+            wait_for("the StatusNotifierWatcher", lambda: self.sni_event("ready"))
+
+    def _read_sni(self):
+        for line in self.sni.stdout:
+            try:
+                self.sni_events.append(json.loads(line))
+            except ValueError:
+                pass
+
+    def sni_event(self, kind, **fields):
+        """The last event of the test host of this kind whose fields match."""
+        for event in reversed(self.sni_events):
+            if event.get("event") == kind and all(event.get(k) == v for k, v in fields.items()):
+                return event
+        return None
+
+    def sni_command(self, command):
+        """Sends a command to the host (activate X Y, context X Y, menu-click LABEL, ...) and waits for its call."""
+        before = len(self.sni_events)
+        self.sni.stdin.write(command + "\n")
+        self.sni.stdin.flush()
+        wait_for(f"the host to carry out {command!r}",
+                 lambda: any(e.get("event") in ("called", "error") for e in self.sni_events[before:]))
+        failed = [e for e in self.sni_events[before:] if e.get("event") == "error" or e.get("ok") is False]
+        if failed:
+            raise Failure(f"the tray host could not {command!r}: {failed}")
 
     def _tray_selection_owned(self):
         out = subprocess.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], env=self.env,

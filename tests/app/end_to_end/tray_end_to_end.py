@@ -44,10 +44,17 @@ class Run:
         self.sonaric = None
 
     def start_sonaric(self):
+        mark = len(self.desktop.sni_events) if self.tray == "sni" else 0
         self.log = open(os.path.join(self.home, "sonaric.log"), "w+")
         self.sonaric = subprocess.Popen([self.sonaric_path], env=self.env, stdout=self.log, stderr=self.log,
                                         start_new_session=True)
         wait_for("Sonaric on the accessibility bus", lambda: self.desktop.application("Sonaric"), timeout=20)
+        if self.tray == "sni":
+            item = wait_for("Sonaric's item at the watcher", 
+                            lambda: next((e for e in self.desktop.sni_events[mark:] if e.get("event") == "registered"),
+                                         None), timeout=20)
+            if item.get("Title") != "Sonaric" or item.get("ItemIsMenu") is not False:
+                raise Failure(f"the item reads {item}")
 
     def sonaric_log(self):
         self.log.flush()
@@ -127,7 +134,7 @@ class Run:
                                                    or [None])[0])
             self.desktop.click(x + w / 2, y + h / 2)
         else:
-            self.desktop.sni_menu_choose("Quit Sonaric")
+            self.desktop.sni_command("menu-click Quit Sonaric")
 
     def expect_back_to_normal(self, how):
         status = self.sonaric.wait(timeout=15)
