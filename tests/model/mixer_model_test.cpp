@@ -233,3 +233,39 @@ TEST(MixerModel, WhileThePopoverIsOpenNewPlayersShowUpWithinATick)
     spin(1800);
     EXPECT_EQ(model.apps().size(), 3u) << "no refresh on a timer once the popover closed";
 }
+
+TEST(MixerModel, TheViewsChangeApplicationsByTheirId)
+{
+    ModelFixture f;
+    MixerModel& model = f.start();
+    QSignalSpy changed(&model, &MixerModel::changed);
+
+    model.setVolume(kPlayer, 0.5f);
+    EXPECT_EQ(model.level(kPlayer), 0.5f);
+    EXPECT_NEAR(f.listen()["spk"], kPlayerAmplitude * 0.5f, 0.02f) << "a listed application is pushed at once";
+    model.toggleMute(kPlayer);
+    EXPECT_TRUE(model.isMuted(kPlayer));
+    EXPECT_EQ(model.mutedValues(), QStringList { kPlayer });
+    model.toggleMute(kPlayer);
+
+    EXPECT_FALSE(model.setRoute(QStringLiteral("gone"), kPlayer)) << "a device that is not listed";
+    EXPECT_FALSE(model.route(kPlayer).isValid());
+    EXPECT_TRUE(model.setRoute(QStringLiteral("phones"), kPlayer));
+    EXPECT_EQ(model.route(kPlayer).value<OutputRoute>(), (OutputRoute { "phones", "Headphones" }));
+    EXPECT_EQ(model.routeValues().value(kPlayer).value<OutputRoute>().name, "Headphones");
+    EXPECT_GT(f.listen()["phones"], 0.2f);
+    EXPECT_TRUE(model.setRoute(QString(), kPlayer));
+    EXPECT_TRUE(model.routes().isEmpty());
+
+    // An application that is not discovered keeps what the user chose for when it is.
+    model.setVolume(QStringLiteral("com.example.later"), 1.5f);
+    model.toggleMute(QStringLiteral("com.example.later"));
+    EXPECT_EQ(model.volumeValues().value(QStringLiteral("com.example.later")).toFloat(), 1.5f);
+    EXPECT_TRUE(model.isMuted(QStringLiteral("com.example.later")));
+    EXPECT_EQ(model.level(QStringLiteral("com.example.unknown")), 1.0f);
+    EXPECT_EQ(changed.count(), 7);
+
+    EXPECT_EQ(model.connectorFor(kSpotify), model.nativeSessions()[4]);
+    EXPECT_EQ(model.connectorFor(kPlayer), nullptr);
+    EXPECT_EQ(model.nativeSessionObjects().size(), 7);
+}

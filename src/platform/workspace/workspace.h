@@ -41,6 +41,9 @@ public:
     virtual std::optional<RunningApplication> runningApplication(pid_t pid) const = 0;
     /// Where the application with this bundle identifier is installed; null when it is not.
     virtual QString urlForApplication(const QString& bundleIdentifier) const = 0;
+    /// The icon of the application with this bundle identifier: an icon theme name or an absolute file path;
+    /// empty when the application is unknown or names no icon.
+    virtual QString iconForApplication(const QString& bundleIdentifier) const = 0;
     /// The responsible-process function when the platform has one; empty otherwise.
     virtual ResponsibleProcessFunction responsibleProcessFunction() const = 0;
     /// This program's own process identifier.

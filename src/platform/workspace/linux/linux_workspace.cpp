@@ -100,6 +100,12 @@ QString LinuxWorkspace::urlForApplication(const QString& bundleIdentifier) const
     return entry ? entry->path : QString();
 }
 
+QString LinuxWorkspace::iconForApplication(const QString& bundleIdentifier) const
+{
+    const auto entry = m_entries.byId(bundleIdentifier);
+    return entry ? entry->icon : QString();
+}
+
 pid_t LinuxWorkspace::responsibleProcess(pid_t pid) const
 {
     pid_t current = pid;

@@ -28,6 +28,7 @@ public:
     std::vector<RunningApplication> runningApplications() const override;
     std::optional<RunningApplication> runningApplication(pid_t pid) const override;
     QString urlForApplication(const QString& bundleIdentifier) const override;
+    QString iconForApplication(const QString& bundleIdentifier) const override;
     ResponsibleProcessFunction responsibleProcessFunction() const override;
     pid_t processIdentifier() const override;
 

@@ -9,6 +9,7 @@ namespace sonaric
 SimulatedWorkspace::SimulatedWorkspace(const Scene& scene)
     : m_running(scene.applications)
     , m_installed(scene.installed)
+    , m_icons(scene.applicationIcons)
     , m_ownPid(scene.ownPid.value_or(::getpid()))
     , m_hasResponsibleFunction(scene.hasResponsibleProcessFunction)
 {
@@ -42,6 +43,13 @@ QString SimulatedWorkspace::urlForApplication(const QString& bundleIdentifier) c
     if (bundleIdentifier.isEmpty() || !(running || installed))
         return {};
     return QStringLiteral("file:///Applications/%1.app").arg(bundleIdentifier);
+}
+
+QString SimulatedWorkspace::iconForApplication(const QString& bundleIdentifier) const
+{
+    std::lock_guard lock(m_mutex);
+    const auto it = m_icons.find(bundleIdentifier);
+    return it == m_icons.end() ? QString() : it->second;
 }
 
 ResponsibleProcessFunction SimulatedWorkspace::responsibleProcessFunction() const

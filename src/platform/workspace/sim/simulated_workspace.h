@@ -19,6 +19,7 @@ public:
     std::vector<RunningApplication> runningApplications() const override;
     std::optional<RunningApplication> runningApplication(pid_t pid) const override;
     QString urlForApplication(const QString& bundleIdentifier) const override;
+    QString iconForApplication(const QString& bundleIdentifier) const override;
     ResponsibleProcessFunction responsibleProcessFunction() const override;
     pid_t processIdentifier() const override;
 
@@ -31,6 +32,7 @@ private:
     mutable std::mutex m_mutex;
     std::vector<RunningApplication> m_running;
     std::vector<QString> m_installed;
+    std::map<QString, QString> m_icons;
     std::map<pid_t, pid_t> m_responsible;
     pid_t m_ownPid;
     bool m_hasResponsibleFunction;
