@@ -190,6 +190,25 @@ class Desktop:
                 return app
         return None
 
+    def tree(self, app_name):
+        """The application's accessibility tree as text, for failure reports."""
+        lines = []
+
+        def walk(node, depth):
+            if node is None or depth > 40:
+                return
+            try:
+                extents = node.get_extents(Atspi.CoordType.SCREEN)
+                lines.append("  " * depth + f"{node.get_role_name()} {node.get_name()!r} "
+                             f"({extents.x},{extents.y} {extents.width}x{extents.height})")
+            except Exception:
+                return
+            for i in range(node.get_child_count()):
+                walk(node.get_child_at_index(i), depth + 1)
+
+        walk(self.application(app_name), 0)
+        return "\n".join(lines)
+
     def find(self, app_name, role, name_pattern=None, showing=True):
         """Every accessible of `role` under the application whose name matches, with its screen extents."""
         app = self.application(app_name)

@@ -20,6 +20,8 @@ from desktop import Desktop, Failure, record_peak, sink_of_inputs, sinks, wait_f
 
 AMPLITUDE = 0.5
 PLAYER_NAME = "E2E Player"
+# Without a desktop entry the mixer names the player by its application id.
+PLAYER_LABEL = r"E2E ?Player"
 
 
 class Run:
@@ -98,8 +100,16 @@ class Run:
         return geometry
 
     def player_slider(self):
-        found = self.desktop.find("Sonaric", "slider", PLAYER_NAME)
-        return found[0] if found else None
+        found = self.desktop.find("Sonaric", "slider", PLAYER_LABEL)
+        if found:
+            return found[0]
+        # A slider without a name of its own: the one in the row under the player's name.
+        labels = self.desktop.find("Sonaric", "label", PLAYER_LABEL)
+        if not labels:
+            return None
+        label_y = labels[0][2][1]
+        below = [s for s in self.desktop.find("Sonaric", "slider") if s[2][1] >= label_y]
+        return min(below, key=lambda s: s[2][1] - label_y) if below else None
 
     def drag_player_to_half(self):
         _, name, (x, y, w, h) = wait_for("the player's slider", self.player_slider)
@@ -112,7 +122,7 @@ class Run:
 
     def route_to_headphones(self):
         _, _, (x, y, w, h) = wait_for("the player's output button",
-                                      lambda: (self.desktop.find("Sonaric", "push button", f"{PLAYER_NAME} plays")
+                                      lambda: (self.desktop.find("Sonaric", "push button", PLAYER_LABEL + " plays")
                                                or [None])[0])
         self.desktop.click(x + w / 2, y + h / 2)
         _, _, (x, y, w, h) = wait_for("the Headphones row",
@@ -173,6 +183,7 @@ def main():
         run.expect_back_to_normal("SIGTERM")
     except Failure as failure:
         print(f"FAIL ({tray}): {failure}")
+        print("--- what the accessibility bus shows of Sonaric\n" + run.desktop.tree("Sonaric"))
         if run.sonaric:
             print("--- Sonaric's output\n" + run.sonaric_log())
         return 1
