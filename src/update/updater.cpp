@@ -5,6 +5,8 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QProcess>
@@ -47,7 +49,11 @@ Updater::Updater(BundleServices& bundles, Workspace& workspace, Options options,
     connect(&m_timer, &QTimer::timeout, this, &Updater::check);
 }
 
-Updater::~Updater() = default;
+Updater::~Updater()
+{
+    // The download's reply reports to the network access manager, which goes before the children do.
+    delete m_download;
+}
 
 void Updater::start()
 {
@@ -73,10 +79,10 @@ void Updater::check()
     connect(reply, &QNetworkReply::finished, this, [this, reply] {
         reply->deleteLater();
         // Checks fail silently: the state stays as it was.
-        if (reply->error() != QNetworkReply::NoError
-            || reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200)
-            return;
-        checked(reply->readAll());
+        if (reply->error() == QNetworkReply::NoError
+            && reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 200)
+            checked(reply->readAll());
+        emit checkFinished();
     });
 }
 
@@ -105,7 +111,8 @@ std::optional<UpdateInfo> Updater::newer(const QByteArray& data, qint64 build, c
     if (!info || info->build <= build)
         return std::nullopt;
     // QUrl lower-cases the scheme it parses; the feed's own text must already say "https".
-    if (info->url.scheme() != QLatin1String("https") || !info->url.toString().startsWith(QLatin1String("https:")))
+    const QString written = QJsonDocument::fromJson(data).object().value("url").toString();
+    if (info->url.scheme() != QLatin1String("https") || !written.startsWith(QLatin1String("https:")))
         return std::nullopt;
     if (info->url.host() != feedURL.host())
         return std::nullopt;

@@ -120,6 +120,8 @@ public:
 signals:
     void availableChanged();
     void phaseChanged();
+    /// A check ended, whatever it found (including nothing, or a failure that leaves the state as it was).
+    void checkFinished();
 
 private:
     void checked(const QByteArray& body);
