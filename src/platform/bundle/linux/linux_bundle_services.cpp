@@ -76,9 +76,11 @@ std::optional<BundleInfo> LinuxBundleServices::bundle(const QString& path) const
 
 ToolStatus LinuxBundleServices::attach(const QString& image, const QString& mountPoint)
 {
-    // Extended attributes and devices are never part of our images; owners are kept only when we are root.
+    // Extended attributes are never part of our images. unsquashfs queues up to 512 MB of blocks by default;
+    // 8 MB queues unpack as fast here and keep its memory flat whatever the image's size.
     return runTool(QLatin1String(unsquashfs),
         { QStringLiteral("-no-xattrs"), QStringLiteral("-quiet"), QStringLiteral("-no-progress"),
+            QStringLiteral("-data-queue"), QStringLiteral("8"), QStringLiteral("-frag-queue"), QStringLiteral("8"),
             QStringLiteral("-dest"), mountPoint, image });
 }
 

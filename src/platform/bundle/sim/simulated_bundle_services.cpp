@@ -1,5 +1,6 @@
 #include "platform/bundle/sim/simulated_bundle_services.h"
 
+#include "platform/bundle/file_digest.h"
 #include "platform/bundle/file_tree.h"
 
 #include <QDir>
@@ -45,11 +46,12 @@ ToolStatus SimulatedBundleServices::attach(const QString& image, const QString& 
     int exitStatus = 1;
     if (injectedFailure(Call::attach, &exitStatus))
         return { {}, exitStatus };
+    const QByteArray digest = Sha256::ofFile(image).value_or(QByteArray());
     std::optional<App> app;
     {
         std::lock_guard lock(m_mutex);
-        const auto found = m_images.find(image);
-        if (found == m_images.end() || !QFileInfo::exists(image))
+        const auto found = m_images.find(digest);
+        if (found == m_images.end())
             return { {}, 1 };
         app = found->second;
         m_attached[mountPoint] = image;
@@ -90,10 +92,10 @@ bool SimulatedBundleServices::checkValidity(const QString& path, const QString& 
     return valid;
 }
 
-void SimulatedBundleServices::addImage(const QString& path, std::optional<App> app)
+void SimulatedBundleServices::addImage(const QByteArray& sha256, std::optional<App> app)
 {
     std::lock_guard lock(m_mutex);
-    m_images[path] = std::move(app);
+    m_images[sha256] = std::move(app);
 }
 
 void SimulatedBundleServices::failNext(Call call, int count, int exitStatus)
