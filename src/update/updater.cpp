@@ -135,7 +135,7 @@ void Updater::install()
         return;
     }
     setPhase(Phase::Updating);
-    const QString bundleID = main.identifier().isNull() ? QString(QLatin1String("")) : main.identifier();
+    const QString bundleID = main.identifier();
     m_download = new UpdateDownload(
         m_network, update,
         [this, update, app = main.path, bundleID](const QString& file, const QString& error) {
