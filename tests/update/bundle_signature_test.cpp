@@ -57,12 +57,6 @@ TEST(BundleSignature, AnyChangeToTheFolderOrTheRequirementFailsTheCheck)
     };
     const std::vector<Row> rows {
         { "nothing changed", [](const QString&) {}, requirement, true },
-        { "the key in upper case", [](const QString&) {},
-            requirement.toUpper()
-                .replace("IDENTIFIER", "identifier")
-                .replace("AND PUBLISHER KEY", "and publisher key")
-                .replace("ORG.SONARIC.SONARIC", "org.sonaric.Sonaric"),
-            true },
         { "content changed", [](const QString& f) { writeFile(f + "/sonaric", "#!/bin/sh\nexit 1\n"); }, requirement,
             false },
         { "file added", [](const QString& f) { writeFile(f + "/extra", ""); }, requirement, false },

@@ -8,7 +8,6 @@
 #include "platform/workspace/sim/simulated_workspace.h"
 #include "update/update_error.h"
 #include "update/updater.h"
-#include "update/version_text.h"
 
 #include <QCryptographicHash>
 #include <QJsonArray>
@@ -109,16 +108,6 @@ TEST(UpdateAdvertisement, RunningBuildComesFromTheInfoFile)
         EXPECT_EQ(Updater(bundles, workspace).currentBuild(), build)
             << QJsonDocument(QJsonArray { value.value_or(QJsonValue()) }).toJson().toStdString();
     }
-}
-
-TEST(UpdateAdvertisement, VersionTextSaysWhenTheBuildNeverChecks)
-{
-    const BundleInfo bundle = mainBundle("/opt/Sonaric.app", QJsonValue("12"));
-    EXPECT_EQ(versionText(bundle, {}),
-        "Sonaric 2.0 (build 12)\nThis build has no update host, so it never checks "
-        "for updates.");
-    EXPECT_EQ(
-        versionText(bundle, UpdateFeed::forHost("updates.example.org", QString(64, u'0'))), "Sonaric 2.0 (build 12)");
 }
 
 class UpdateCheckTest : public ::testing::Test
