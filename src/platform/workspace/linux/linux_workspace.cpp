@@ -1,5 +1,6 @@
 #include "platform/workspace/linux/linux_workspace.h"
 
+#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 
@@ -129,6 +130,12 @@ ResponsibleProcessFunction LinuxWorkspace::responsibleProcessFunction() const
 pid_t LinuxWorkspace::processIdentifier() const
 {
     return getpid();
+}
+
+bool LinuxWorkspace::openURL(const QUrl& url)
+{
+    // The desktop's portal or xdg-open; it needs the GUI application object the program runs with.
+    return QDesktopServices::openUrl(url);
 }
 
 } // namespace sonaric
