@@ -65,6 +65,8 @@ class Desktop:
                 number += chunk
         self.env["DISPLAY"] = ":" + number.decode().strip()
         os.environ["DISPLAY"] = self.env["DISPLAY"]
+        wait_for("the X server to answer", lambda: subprocess.run(
+            ["xdpyinfo"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0)
 
     def _start_bus(self):
         address = "unix:path=" + os.path.join(self.work, "bus")
