@@ -74,6 +74,7 @@ ColumnLayout {
                 value: root.session.volume
                 enabled: !root.session.muted && !root.blocked
                 onMoved: root.session.update(value, root.session.muted, "")
+                Accessible.name: root.session.title
             }
 
             ActiveNativeTag {
