@@ -7,12 +7,15 @@
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QQuickItem>
+#include <QQuickStyle>
 #include <QQuickWindow>
 #include <QSystemTrayIcon>
 #include <QTextStream>
 
 int main(int argc, char* argv[])
 {
+    // The style Sonaric's views are drawn in.
+    QQuickStyle::setStyle(QStringLiteral("Fusion"));
     QApplication application(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     QQmlEngine engine;
@@ -22,7 +25,7 @@ int main(int argc, char* argv[])
                       "  Label { text: \"Minimal\" }\n"
                       "  Slider { width: 280; from: 0; to: 2; value: 1 }\n"
                       "  Button { text: \"Mute\" } }\n",
-        QUrl(QStringLiteral("minimal:/view")));
+        QUrl(QStringLiteral("qrc:/minimal.qml")));
     auto* root = qobject_cast<QQuickItem*>(component.create());
     if (!root) {
         QTextStream(stderr) << component.errorString() << Qt::endl;
@@ -44,6 +47,10 @@ int main(int argc, char* argv[])
         opening.invalidate();
     });
 
+    // The same icon theme Sonaric falls back to, so the icon exists on a bare desktop.
+    QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
+    if (QIcon::themeName().isEmpty())
+        QIcon::setThemeName(QStringLiteral("Adwaita"));
     QSystemTrayIcon tray(QIcon::fromTheme(QStringLiteral("audio-volume-high-symbolic")));
     QObject::connect(&tray, &QSystemTrayIcon::activated, [&](QSystemTrayIcon::ActivationReason reason) {
         if (reason != QSystemTrayIcon::Trigger)

@@ -64,7 +64,8 @@ class Program:
         return [float(m.group(1)) for m in re.finditer(r"first frame after ([0-9.]+) ms", self.log.read())]
 
     def icon(self):
-        for window in self.desktop.xdotool("search", "--onlyvisible", "--pid", self.process.pid).split():
+        classname = os.path.basename(self.process.args[0])
+        for window in self.desktop.xdotool("search", "--onlyvisible", "--classname", classname).split():
             x, y, w, h = self.desktop.window_geometry(window)
             if w <= 64 and h <= 64 and y < 40:
                 return x + w // 2, y + h // 2

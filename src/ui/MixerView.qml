@@ -55,13 +55,23 @@ Pane {
             color: Theme.secondary
         }
 
+        // A connector's row exists only while it is connected: most never are, and each row would otherwise
+        // hold its controls and its output list's window for nothing.
         Repeater {
             model: root.model.nativeSessions
-            delegate: NativeVolumeView {
+            delegate: Loader {
                 required property NativeVolumeSession modelData
+                readonly property bool wanted: modelData.connected
                 Layout.fillWidth: true
-                session: modelData
-                mixer: root.model
+                visible: status === Loader.Ready
+                onWantedChanged: load()
+                Component.onCompleted: load()
+                function load() {
+                    if (wanted)
+                        setSource("NativeVolumeView.qml", { session: modelData, mixer: root.model });
+                    else
+                        source = "";
+                }
             }
         }
 
