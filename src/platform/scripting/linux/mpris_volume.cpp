@@ -120,6 +120,10 @@ AppleScriptExecution MprisVolume::run(const AppVolumeRequest& request, const Lin
     const QString name = application->name;
     if (request.muted || request.queriesMute)
         return failure(errAENoSuchObject, name + QStringLiteral(" has no mute that other programs can set."), {});
+    if (!m_bus.isConnected())
+        return failure(procNotFound,
+            QStringLiteral("Sonaric can't reach the session bus, where %1 offers its volume.").arg(name),
+            { QStringLiteral("Log out and log in again, so that the desktop starts its session bus.") });
     const auto bus = player(*application);
     if (!bus)
         return reply(QStringLiteral("not-running"));
