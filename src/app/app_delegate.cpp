@@ -7,6 +7,7 @@
 #include "platform/audio/sim/simulated_audio_hardware.h"
 #include "platform/tray/status_item.h"
 #include "ui/ui.h"
+#include "update/updater.h"
 
 #include <QCoreApplication>
 #include <QQmlEngine>
@@ -40,6 +41,8 @@ void AppDelegate::applicationDidFinishLaunching()
     m_model = std::make_unique<MixerModel>(
         *m_platform.audio, *m_platform.workspace, *m_platform.scripting, *m_settings, m_mainQueue);
 
+    m_updater = std::make_unique<Updater>(*m_platform.bundles, *m_platform.workspace);
+
     m_engine = std::make_unique<QQmlEngine>();
     registerUi(*m_engine, *m_platform.workspace);
     m_item = m_makeStatusItem();
@@ -56,6 +59,7 @@ void AppDelegate::applicationDidFinishLaunching()
     });
     QObject::connect(
         m_statusBar.get(), &StatusBarController::quitRequested, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    m_updater->start();
     if (!m_item->hasButton())
         QTextStream(stderr) << "sonaric: no system tray was found; run sonaric again to open the mixer" << Qt::endl;
 }

@@ -18,6 +18,7 @@ class MixerModel;
 class PopoverWindow;
 class StatusBarController;
 class StatusItem;
+class Updater;
 
 /// Builds the running program once the application object exists (the model, the status item, the popover and
 /// the status bar controller) and, when the program ends for any reason, cancels the connectors' pending work
@@ -39,6 +40,7 @@ public:
     StatusBarController* statusBar() const { return m_statusBar.get(); }
     MixerModel* model() const { return m_model.get(); }
     PopoverWindow* popover() const { return m_popover.get(); }
+    Updater* updater() const { return m_updater.get(); }
 
 private:
     Platform& m_platform;
@@ -47,6 +49,7 @@ private:
     // Declared in the order they are built; destroyed in reverse.
     std::unique_ptr<QSettings> m_settings;
     std::unique_ptr<MixerModel> m_model;
+    std::unique_ptr<Updater> m_updater;
     std::unique_ptr<QQmlEngine> m_engine;
     std::unique_ptr<StatusItem> m_item;
     std::unique_ptr<PopoverWindow> m_popover;

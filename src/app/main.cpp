@@ -4,8 +4,10 @@
 #include "app/single_instance.h"
 #include "app/status_bar_controller.h"
 #include "app/termination_signals.h"
+#include "platform/bundle/linux/linux_bundle_services.h"
 #include "platform/tray/linux/linux_status_item.h"
 #include "ui/ui.h"
+#include "update/version_text.h"
 
 #include <QApplication>
 #include <QQmlExtensionPlugin>
@@ -60,6 +62,12 @@ int main(int argc, char* argv[])
             arguments << QString::fromLocal8Bit(argv[i]);
         if (wantsListing(arguments))
             return runListing(argc, argv);
+        if (arguments.contains(QStringLiteral("--version"))) {
+            QCoreApplication application(argc, argv);
+            nameApplication();
+            QTextStream(stdout) << versionText(LinuxBundleServices().mainBundle()) << Qt::endl;
+            return 0;
+        }
     }
 
     prepareUiStyle();

@@ -2,12 +2,15 @@
 
 #include "platform/audio/linux/pulse_audio_hardware.h"
 #include "platform/audio/sim/simulated_audio_hardware.h"
+#include "platform/bundle/linux/linux_bundle_services.h"
+#include "platform/bundle/sim/simulated_bundle_services.h"
 #include "platform/scene/scene.h"
 #include "platform/scripting/linux/unavailable_scripting.h"
 #include "platform/scripting/sim/simulated_scripting.h"
 #include "platform/workspace/linux/linux_workspace.h"
 #include "platform/workspace/sim/simulated_workspace.h"
 
+#include <QCoreApplication>
 #include <QFile>
 
 namespace sonaric
@@ -82,6 +85,9 @@ Platform simulated(const PlatformChoice& choice, const QString& why, const QStri
         platform.description
             = QStringLiteral("using the simulated audio system with the scene %1").arg(choice.sceneFile);
     }
+    // The simulated system installs nothing: updates are described in memory.
+    platform.bundles
+        = std::make_unique<SimulatedBundleServices>(BundleInfo::builtIn(QCoreApplication::applicationDirPath()));
     auto audio = std::make_unique<SimulatedAudioHardware>(scene);
     platform.simulated = audio.get();
     platform.audio = std::move(audio);
@@ -112,6 +118,7 @@ Platform makePlatform(const PlatformChoice& choice)
     platform.audio = std::move(audio);
     platform.workspace = std::make_unique<LinuxWorkspace>();
     platform.scripting = std::make_unique<UnavailableScripting>();
+    platform.bundles = std::make_unique<LinuxBundleServices>();
     platform.description = QStringLiteral("using the sound server");
     return platform;
 }

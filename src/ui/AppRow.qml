@@ -54,6 +54,7 @@ RowLayout {
 
         Slider {
             objectName: "slider"
+            Accessible.name: row.name
             Layout.fillWidth: true
             from: 0
             to: row.mixer.maxVolume

@@ -19,6 +19,11 @@ Pane {
     implicitWidth: 320
     padding: 14
 
+    // The same palette as every text and symbol here (the application's), whatever the controls' style holds.
+    background: Rectangle {
+        color: Theme.background
+    }
+
     AppListModel {
         id: apps
         mixer: root.model

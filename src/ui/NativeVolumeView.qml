@@ -41,8 +41,7 @@ ColumnLayout {
                 spacing: 6
                 Text {
                     objectName: "title"
-                    Layout.fillWidth: implicitWidth > width
-                    Layout.maximumWidth: implicitWidth
+                    // As wide as the title; the row narrows it (elided) only when it has no room for it.
                     text: root.session.title
                     textFormat: Text.PlainText
                     elide: Text.ElideRight
@@ -75,6 +74,7 @@ ColumnLayout {
                 value: root.session.volume
                 enabled: !root.session.muted && !root.blocked
                 onMoved: root.session.update(value, root.session.muted, "")
+                Accessible.name: root.session.title
             }
 
             ActiveNativeTag {

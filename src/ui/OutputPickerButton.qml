@@ -17,6 +17,15 @@ SymbolButton {
     readonly property alias listShowing: hover.showing
     readonly property alias hoverRule: hover
     readonly property alias listWindow: listWindow
+    /// The window holding the button (the popover) is shown; the list goes when it hides.
+    readonly property bool inShownWindow: Window.visibility !== Window.Hidden
+
+    onInShownWindowChanged: {
+        if (!inShownWindow) {
+            hover.overButton = false;
+            hover.close();
+        }
+    }
 
     symbol: "airplayaudio"
     color: choices.routed || hover.highlighted ? Theme.accent : Theme.secondary
@@ -80,15 +89,6 @@ SymbolButton {
                 listWindow.show();
             } else {
                 listWindow.hide();
-            }
-        }
-    }
-    Connections {
-        target: root.Window.window
-        function onVisibleChanged() {
-            if (!root.Window.window.visible) {
-                hover.overButton = false;
-                hover.close();
             }
         }
     }

@@ -67,6 +67,7 @@ RowLayout {
             value: row.volume
             enabled: !row.muted
             onMoved: row.session.setTabVolume(row.tabId, value)
+            Accessible.name: row.title
         }
     }
 

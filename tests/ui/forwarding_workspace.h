@@ -11,7 +11,7 @@ namespace sonaric::test
 class ForwardingWorkspace final : public Workspace
 {
 public:
-    void setTarget(const Workspace* target) { m_target = target; }
+    void setTarget(Workspace* target) { m_target = target; }
     /// How often the icon of an application was asked for.
     int iconQueries() const { return m_iconQueries; }
 
@@ -37,9 +37,10 @@ public:
         return m_target ? m_target->responsibleProcessFunction() : ResponsibleProcessFunction {};
     }
     pid_t processIdentifier() const override { return m_target ? m_target->processIdentifier() : 0; }
+    bool openURL(const QUrl& url) override { return m_target && m_target->openURL(url); }
 
 private:
-    const Workspace* m_target = nullptr;
+    Workspace* m_target = nullptr;
     mutable int m_iconQueries = 0;
 };
 

@@ -160,3 +160,22 @@ TEST(AppIcons, ResolvesWhatDesktopEntriesWrite)
     EXPECT_TRUE(AppIcons::resolve(QStringLiteral("/no/such/icon.png")).isNull());
     EXPECT_TRUE(AppIcons::resolve(QStringLiteral("../../etc/passwd")).isNull());
 }
+
+TEST(Scene, GivesApplicationsTheirIcons)
+{
+    const SceneLoadResult read = parseScene(
+        R"({"applications": [{"pid": 1, "bundleID": "com.example.player", "icon": "audio-x-generic"},
+                             {"pid": 2, "bundleID": "com.example.plain"}]})",
+        QStringLiteral("desk.json"));
+    ASSERT_TRUE(read.scene) << read.error.toStdString();
+    EXPECT_EQ(
+        SimulatedWorkspace(*read.scene).iconForApplication(QStringLiteral("com.example.player")), "audio-x-generic");
+    EXPECT_EQ(SimulatedWorkspace(*read.scene).iconForApplication(QStringLiteral("com.example.plain")), "");
+
+    const SceneLoadResult bad
+        = parseScene(R"({"applications": [{"pid": 1, "icon": "audio-x-generic"}]})", QStringLiteral("desk.json"));
+    EXPECT_FALSE(bad.scene);
+    EXPECT_EQ(bad.error, "desk.json: applications[0].icon: an application without a bundleID has no icon");
+    EXPECT_EQ(
+        SimulatedWorkspace(demoScene()).iconForApplication(QStringLiteral("com.spotify.client")), "audio-x-generic");
+}

@@ -3,6 +3,7 @@
 // The workspace service: the running applications and what the desktop knows about installed ones.
 
 #include <QString>
+#include <QUrl>
 
 #include <functional>
 #include <optional>
@@ -48,6 +49,8 @@ public:
     virtual ResponsibleProcessFunction responsibleProcessFunction() const = 0;
     /// This program's own process identifier.
     virtual pid_t processIdentifier() const = 0;
+    /// Hands `url` to the desktop's handler for it (a web address to the browser); false when none took it.
+    virtual bool openURL(const QUrl& url) = 0;
 };
 
 } // namespace sonaric

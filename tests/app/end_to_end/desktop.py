@@ -65,6 +65,8 @@ class Desktop:
                 number += chunk
         self.env["DISPLAY"] = ":" + number.decode().strip()
         os.environ["DISPLAY"] = self.env["DISPLAY"]
+        wait_for("the X server to answer", lambda: subprocess.run(
+            ["xdpyinfo"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0)
 
     def _start_bus(self):
         address = "unix:path=" + os.path.join(self.work, "bus")
@@ -189,6 +191,25 @@ class Desktop:
             if app is not None and app.get_name() == name:
                 return app
         return None
+
+    def tree(self, app_name):
+        """The application's accessibility tree as text, for failure reports."""
+        lines = []
+
+        def walk(node, depth):
+            if node is None or depth > 40:
+                return
+            try:
+                extents = node.get_extents(Atspi.CoordType.SCREEN)
+                lines.append("  " * depth + f"{node.get_role_name()} {node.get_name()!r} "
+                             f"({extents.x},{extents.y} {extents.width}x{extents.height})")
+            except Exception:
+                return
+            for i in range(node.get_child_count()):
+                walk(node.get_child_at_index(i), depth + 1)
+
+        walk(self.application(app_name), 0)
+        return "\n".join(lines)
 
     def find(self, app_name, role, name_pattern=None, showing=True):
         """Every accessible of `role` under the application whose name matches, with its screen extents."""

@@ -20,6 +20,8 @@ from desktop import Desktop, Failure, record_peak, sink_of_inputs, sinks, wait_f
 
 AMPLITUDE = 0.5
 PLAYER_NAME = "E2E Player"
+# Without a desktop entry the mixer names the player by its application id.
+PLAYER_LABEL = r"E2E ?Player"
 
 
 class Run:
@@ -85,6 +87,15 @@ class Run:
         return windows[0] if windows else None
 
     # --- the scenario -----------------------------------------------------------------------------------------
+    def second_start_opens_the_mixer(self):
+        second = subprocess.run([self.sonaric_path], env=self.env, capture_output=True, text=True, timeout=20)
+        if second.returncode != 0 or "already running" not in second.stderr:
+            raise Failure(f"a second start ended with {second.returncode}: {second.stderr}")
+        wait_for("the popover a second start opened", self.popover, timeout=10)
+        self.desktop.xdotool("key", "Escape")
+        wait_for("Escape to close the popover", lambda: not self.popover(), timeout=5)
+        print("a second start opened the running mixer; Escape closed it")
+
     def open_mixer(self):
         self.click_icon()
         window = wait_for("the popover", self.popover, timeout=10)
@@ -98,8 +109,16 @@ class Run:
         return geometry
 
     def player_slider(self):
-        found = self.desktop.find("Sonaric", "slider", PLAYER_NAME)
-        return found[0] if found else None
+        found = self.desktop.find("Sonaric", "slider", PLAYER_LABEL)
+        if found:
+            return found[0]
+        # A slider without a name of its own: the one in the row under the player's name.
+        labels = self.desktop.find("Sonaric", "label", PLAYER_LABEL)
+        if not labels:
+            return None
+        label_y = labels[0][2][1]
+        below = [s for s in self.desktop.find("Sonaric", "slider") if s[2][1] >= label_y]
+        return min(below, key=lambda s: s[2][1] - label_y) if below else None
 
     def drag_player_to_half(self):
         _, name, (x, y, w, h) = wait_for("the player's slider", self.player_slider)
@@ -112,7 +131,7 @@ class Run:
 
     def route_to_headphones(self):
         _, _, (x, y, w, h) = wait_for("the player's output button",
-                                      lambda: (self.desktop.find("Sonaric", "push button", f"{PLAYER_NAME} plays")
+                                      lambda: (self.desktop.find("Sonaric", "push button", PLAYER_LABEL + " plays")
                                                or [None])[0])
         self.desktop.click(x + w / 2, y + h / 2)
         _, _, (x, y, w, h) = wait_for("the Headphones row",
@@ -126,13 +145,21 @@ class Run:
             raise Failure(f"still heard on the speakers ({speakers:.3f}) after choosing the headphones")
         print(f"routed: headphones heard at {heard:.3f}, speakers at {speakers:.3f}")
 
+    def menu_geometry(self):
+        for window in self.desktop.xdotool("search", "--onlyvisible", "--pid", self.sonaric.pid).split():
+            x, y, w, h = self.desktop.window_geometry(window)
+            if 100 <= w < 320 and 30 <= h <= 120:
+                return x, y, w, h
+        return None
+
     def quit_from_menu(self):
         if self.tray == "xembed":
             self.click_icon(button=3)
-            _, _, (x, y, w, h) = wait_for("Quit Sonaric in the menu",
-                                          lambda: (self.desktop.find("Sonaric", "menu item", "^Quit Sonaric")
-                                                   or [None])[0])
-            self.desktop.click(x + w / 2, y + h / 2)
+            # The menu is a window of its own under the icon; "Quit Sonaric" is its last entry.
+            x, y, w, h = wait_for("the menu", self.menu_geometry)
+            time.sleep(0.3)
+            self.desktop.screenshot(os.path.join(self.shots, f"e2e-menu-{self.tray}.png"))
+            self.desktop.click(x + w / 2, y + h - 12)
         else:
             self.desktop.sni_command("menu-click Quit Sonaric")
 
@@ -161,6 +188,7 @@ def main():
     run = Run(sonaric, player, tray, shots)
     try:
         run.start_sonaric()
+        run.second_start_opens_the_mixer()
         run.open_mixer()
         run.drag_player_to_half()
         run.route_to_headphones()
@@ -173,6 +201,11 @@ def main():
         run.expect_back_to_normal("SIGTERM")
     except Failure as failure:
         print(f"FAIL ({tray}): {failure}")
+        try:
+            print("--- the screen: " + run.desktop.screenshot(os.path.join(shots, f"failure-{tray}.png")))
+        except Exception:
+            pass
+        print("--- what the accessibility bus shows of Sonaric\n" + run.desktop.tree("Sonaric"))
         if run.sonaric:
             print("--- Sonaric's output\n" + run.sonaric_log())
         return 1

@@ -119,6 +119,22 @@ TestCase {
         verify(Bench.model.level(player) > 0.4 && Bench.model.level(player) < 1.0, Bench.model.level(player));
     }
 
+    function test_theKeyboardWorksTheRow() {
+        const view = makeView("desk", "");
+        const row = finder.appRow(view, "Player");
+        finder.named(row, "slider").forceActiveFocus();
+        keyClick(Qt.Key_Right);
+        compare(finder.named(row, "level").text, "105%", "one step past the snap to 100%");
+        keyClick(Qt.Key_Left);
+        keyClick(Qt.Key_Left);
+        compare(finder.named(row, "level").text, "95%");
+        keyClick(Qt.Key_Tab);
+        const mute = finder.named(row, "mute");
+        verify(mute.activeFocus, "Tab goes on to the mute button");
+        keyClick(Qt.Key_Space);
+        verify(Bench.model.isMuted(player));
+    }
+
     function test_switchingToNativeVolume() {
         const view = makeView("desk", "");
         openConnector.target = view;

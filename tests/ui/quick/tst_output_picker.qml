@@ -1,4 +1,5 @@
 import QtQuick
+import QtQuick.Window
 import QtTest
 import Sonaric.Ui
 import Sonaric.Test
@@ -34,6 +35,23 @@ TestCase {
             y: 100
             appID: "com.example.player"
             appName: "Player"
+        }
+    }
+    Component {
+        id: popoverComponent
+        Window {
+            property alias picker: picker
+            width: 100
+            height: 60
+            visible: true
+            OutputPickerButton {
+                id: picker
+                x: 40
+                y: 20
+                mixer: Bench.model
+                appID: "com.example.player"
+                appName: "Player"
+            }
         }
     }
     SignalSpy {
@@ -144,5 +162,17 @@ TestCase {
         mouseClick(picker);
         keyClick(Qt.Key_Escape);
         verify(!picker.listShowing);
+    }
+
+    function test_theListClosesWithThePopover() {
+        Bench.start("desk");
+        const popover = createTemporaryObject(popoverComponent, testCase);
+        waitForRendering(popover.contentItem);
+        mouseClick(popover.picker);
+        verify(popover.picker.listShowing);
+        verify(popover.picker.listWindow.visible);
+        popover.hide();
+        verify(!popover.picker.listShowing);
+        verify(!popover.picker.listWindow.visible);
     }
 }

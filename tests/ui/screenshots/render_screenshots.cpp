@@ -1,7 +1,8 @@
 // Renders the mixer popover's views on the simulated system to PNG files: the demo scene's mixer, the same
 // with Chrome's tabs and Spotify under their native connectors (the simulated scripting's fake browser and
-// player), and the output picker open. Usage: sonaric_screenshots OUTPUT_DIRECTORY (tools/screenshots runs it
-// with the software renderer on the offscreen platform).
+// player), the output picker open, a connector's error and a connection on its way, and the empty mixer. Usage:
+// sonaric_screenshots OUTPUT_DIRECTORY (tools/screenshots runs it with the software renderer on the offscreen
+// platform).
 
 #include "ui/ui.h"
 #include "ui/ui_bench.h"
@@ -129,7 +130,7 @@ int main(int argc, char** argv)
             return 1;
         }
         QMetaObject::invokeMethod(picker->property("hoverRule").value<QObject*>(), "toggle");
-        settle();
+        settle(300); // past the button's 0.12 s highlight
         auto* list = picker->property("listWindow").value<QQuickWindow*>();
         const QImage popoverImage = popover.grab();
         const QImage listImage = list->grabWindow();
@@ -173,6 +174,29 @@ int main(int argc, char** argv)
     {
         Popover popover(engine, &model, QString());
         ok = save(popover.grab(), out.filePath(QStringLiteral("native-rows.png"))) && ok;
+    }
+
+    // Chrome refusing to be controlled under its connector (an error with its pointer to the settings), and
+    // Spotify, disconnected, connecting again from its application row (scripts take a while here, so it is
+    // caught connecting).
+    bench.scripting().browser(QStringLiteral("com.google.Chrome"))->refusesAutomation = true;
+    bench.session(NativeVolumeSource::chrome)->refresh();
+    NativeVolumeSession* player = bench.session(NativeVolumeSource::spotify);
+    player->disconnect();
+    waitUntil([&] { return !player->busy() && bench.session(NativeVolumeSource::chrome)->hasError(); });
+    settle();
+    bench.scripting().setScriptDuration(std::chrono::milliseconds(1500));
+    player->connect();
+    {
+        Popover popover(engine, &model, QString());
+        ok = save(popover.grab(), out.filePath(QStringLiteral("states.png"))) && ok;
+    }
+    waitUntil([&] { return !player->busy(); });
+
+    bench.start(QStringLiteral("quiet"));
+    {
+        Popover popover(engine, bench.model(), QString());
+        ok = save(popover.grab(), out.filePath(QStringLiteral("empty.png"))) && ok;
     }
     return ok ? 0 : 1;
 }

@@ -2,6 +2,7 @@
 
 #include "platform/workspace/linux_application_ids.h"
 
+#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 
@@ -146,6 +147,12 @@ ResponsibleProcessFunction LinuxWorkspace::responsibleProcessFunction() const
 pid_t LinuxWorkspace::processIdentifier() const
 {
     return getpid();
+}
+
+bool LinuxWorkspace::openURL(const QUrl& url)
+{
+    // The desktop's portal or xdg-open; it needs the GUI application object the program runs with.
+    return QDesktopServices::openUrl(url);
 }
 
 } // namespace sonaric

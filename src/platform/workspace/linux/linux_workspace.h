@@ -31,6 +31,7 @@ public:
     QString iconForApplication(const QString& bundleIdentifier) const override;
     ResponsibleProcessFunction responsibleProcessFunction() const override;
     pid_t processIdentifier() const override;
+    bool openURL(const QUrl& url) override;
 
     /// The application responsible for `pid`: the nearest process up the parent chain (itself included) that
     /// is an application; `pid` itself when there is none.

@@ -68,6 +68,19 @@ pid_t SimulatedWorkspace::processIdentifier() const
     return m_ownPid;
 }
 
+bool SimulatedWorkspace::openURL(const QUrl& url)
+{
+    std::lock_guard lock(m_mutex);
+    m_opened.push_back(url);
+    return true;
+}
+
+std::vector<QUrl> SimulatedWorkspace::openedURLs() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_opened;
+}
+
 void SimulatedWorkspace::launch(RunningApplication app)
 {
     std::lock_guard lock(m_mutex);
