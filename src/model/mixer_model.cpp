@@ -50,10 +50,10 @@ MixerModel::MixerModel(AudioHardware& hw, const Workspace& workspace, Scripting&
     });
 
     for (NativeVolumeSession* session : m_sessions) {
-        const QString bundleID = session->source().bundleID();
-        session->onConnectionChange = [self = QPointer(this), bundleID](bool) {
+        const NativeVolumeSource source = session->source();
+        session->onConnectionChange = [self = QPointer(this), source](bool) {
             if (self)
-                self->connectionChanged(bundleID);
+                self->connectionChanged(source);
         };
     }
 
@@ -69,13 +69,21 @@ MixerModel::~MixerModel()
         session->onConnectionChange = nullptr;
 }
 
-void MixerModel::connectionChanged(const QString& bundleID)
+void MixerModel::connectionChanged(NativeVolumeSource source)
 {
-    if (auto it = m_discovered.find(bundleID); it != m_discovered.end()) {
-        push(*it);
-    } else {
-        m_appliedObjects.remove(bundleID);
-        m_engine.remove(bundleID);
+    // On Linux the application's id is its desktop entry's ("chromium"), not the source's bundle identifier.
+    QStringList ids { source.bundleID() };
+    for (const QString& id : m_discovered.keys() + m_appliedObjects.keys()) {
+        if (!ids.contains(id) && NativeVolumeSource::connector(id) == source)
+            ids << id;
+    }
+    for (const QString& id : ids) {
+        if (auto it = m_discovered.find(id); it != m_discovered.end()) {
+            push(*it);
+        } else {
+            m_appliedObjects.remove(id);
+            m_engine.remove(id);
+        }
     }
     emit changed();
     refresh();
@@ -188,8 +196,10 @@ void MixerModel::refreshOutputDevices()
 
 bool MixerModel::hasNativeControl(const QString& appID) const
 {
-    return std::any_of(m_sessions.begin(), m_sessions.end(),
-        [&](const NativeVolumeSession* s) { return s->source().bundleID() == appID && s->isConnected(); });
+    const auto source = NativeVolumeSource::connector(appID);
+    return source && std::any_of(m_sessions.begin(), m_sessions.end(), [&](const NativeVolumeSession* s) {
+        return s->source() == *source && s->isConnected();
+    });
 }
 
 float MixerModel::effectiveGain(const QString& appID) const

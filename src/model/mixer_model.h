@@ -126,7 +126,7 @@ private:
     /// Stores a level as `setVolume` does; false when the value is no level at all.
     bool storeLevel(const QString& appID, float value);
     void persist();
-    void connectionChanged(const QString& bundleID);
+    void connectionChanged(NativeVolumeSource source);
 
     AudioHardware& m_hw;
     const Workspace& m_workspace;

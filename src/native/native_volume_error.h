@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 namespace sonaric
 {
 
@@ -22,7 +24,10 @@ public:
     /// A script that ran but gave no usable answer: "not-running", or anything else (callers pass "invalid").
     static NativeVolumeError failure(NativeVolumeSource source, const QString& detail);
     /// An error the scripting system or the target application reported: its number (0 when none) and text.
-    static NativeVolumeError scriptFailure(NativeVolumeSource source, int number, const QString& detail);
+    /// `platformSteps`, when the scripting service gave them, are the fix-it steps that are true on the platform
+    /// in use; they replace the Automation and JavaScript steps.
+    static NativeVolumeError scriptFailure(NativeVolumeSource source, int number, const QString& detail,
+        const std::optional<QStringList>& platformSteps = std::nullopt);
 
     /// The localized description: the message.
     QString errorDescription() const { return message; }

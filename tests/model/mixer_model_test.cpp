@@ -190,6 +190,40 @@ TEST(MixerModel, ANativeConnectionTakesOverAndGivesBack)
     EXPECT_EQ(model.apps().size(), 2u);
 }
 
+TEST(MixerModel, ANativeConnectionTakesOverAnApplicationKnownByItsLinuxID)
+{
+    // The Linux workspace names applications by their desktop entries: Debian's package, the Flatpak.
+    for (const QString& id : { QStringLiteral("spotify"), QStringLiteral("com.spotify.Client") }) {
+        Scene scene = modelScene();
+        for (auto& app : scene.applications) {
+            if (app.bundleIdentifier == kSpotify)
+                app.bundleIdentifier = id;
+        }
+        for (auto& process : scene.processes) {
+            if (process.bundleID == kSpotify)
+                process.bundleID = id;
+        }
+        ModelFixture f(scene);
+        MixerModel& model = f.start();
+        model.setVolume(0.4f, f.app(id));
+        ASSERT_EQ(model.engine().taps().size(), 1u);
+        NativeVolumeSession* session = model.connector(f.app(id));
+        ASSERT_NE(session, nullptr) << id.toStdString();
+        EXPECT_EQ(session->source(), NativeVolumeSource::spotify);
+
+        f.spotifyController->answers.push_back(appConnection(0.7f));
+        session->connect();
+        ASSERT_TRUE(waitUntil([&] { return session->isConnected(); }));
+        EXPECT_TRUE(model.engine().taps().empty()) << "gain 1 under native control: no tap";
+        EXPECT_EQ(model.apps().size(), 1u) << "the row gives way to the native row";
+
+        session->disconnect();
+        ASSERT_TRUE(waitUntil([&] { return !session->isConnected(); }));
+        EXPECT_EQ(model.engine().taps().at(id).targetGain, 0.4f);
+        EXPECT_EQ(model.apps().size(), 2u);
+    }
+}
+
 TEST(MixerModel, EngineFailuresBecomeTheLastError)
 {
     ModelFixture f;
@@ -265,7 +299,7 @@ TEST(MixerModel, TheViewsChangeApplicationsByTheirId)
     EXPECT_EQ(model.level(QStringLiteral("com.example.unknown")), 1.0f);
     EXPECT_EQ(changed.count(), 7);
 
-    EXPECT_EQ(model.connectorFor(kSpotify), model.nativeSessions()[4]);
+    EXPECT_EQ(model.connectorFor(kSpotify), model.nativeSessions()[5]);
     EXPECT_EQ(model.connectorFor(kPlayer), nullptr);
-    EXPECT_EQ(model.nativeSessionObjects().size(), 7);
+    EXPECT_EQ(model.nativeSessionObjects().size(), 8);
 }

@@ -13,8 +13,8 @@ using namespace sonaric::test;
 namespace
 {
 
-const NativeVolumeSource kSpotify = NativeVolumeSource::allCases()[4];
-const NativeVolumeSource kChrome = NativeVolumeSource::allCases()[1];
+const NativeVolumeSource kSpotify = NativeVolumeSource::spotify;
+const NativeVolumeSource kChrome = NativeVolumeSource::chrome;
 
 struct Fixture {
     explicit Fixture(NativeVolumeSource source = kSpotify)

@@ -6,7 +6,7 @@ import Sonaric.Test
 TestCase {
     id: testCase
 
-    readonly property int spotify: 4
+    readonly property int spotify: 5 // NativeVolumeSource::spotify, after the five browsers
     readonly property string player: "com.example.player"
 
     name: "MixerView"

@@ -7,7 +7,7 @@ TestCase {
     id: testCase
 
     readonly property int chrome: 1
-    readonly property int spotify: 4
+    readonly property int spotify: 5 // NativeVolumeSource::spotify, after the five browsers
 
     name: "NativeRows"
     when: windowShown

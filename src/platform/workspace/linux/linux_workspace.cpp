@@ -1,5 +1,7 @@
 #include "platform/workspace/linux/linux_workspace.h"
 
+#include "platform/workspace/linux_application_ids.h"
+
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
@@ -95,16 +97,31 @@ std::optional<RunningApplication> LinuxWorkspace::runningApplication(pid_t pid) 
     return std::nullopt;
 }
 
+std::optional<DesktopEntry> LinuxWorkspace::entry(const QString& bundleIdentifier) const
+{
+    if (auto entry = m_entries.byId(bundleIdentifier))
+        return entry;
+    // The connectors ask by their own identifiers ("org.chromium.Chromium"); the desktop knows the same
+    // application by its entry's id ("chromium"), whichever of its packages is installed.
+    if (const LinuxApplication* application = LinuxApplicationIds::builtIn().forBundleID(bundleIdentifier)) {
+        for (const QString& id : application->allDesktopIDs()) {
+            if (auto entry = m_entries.byId(id))
+                return entry;
+        }
+    }
+    return std::nullopt;
+}
+
 QString LinuxWorkspace::urlForApplication(const QString& bundleIdentifier) const
 {
-    const auto entry = m_entries.byId(bundleIdentifier);
-    return entry ? entry->path : QString();
+    const auto found = entry(bundleIdentifier);
+    return found ? found->path : QString();
 }
 
 QString LinuxWorkspace::iconForApplication(const QString& bundleIdentifier) const
 {
-    const auto entry = m_entries.byId(bundleIdentifier);
-    return entry ? entry->icon : QString();
+    const auto found = entry(bundleIdentifier);
+    return found ? found->icon : QString();
 }
 
 pid_t LinuxWorkspace::responsibleProcess(pid_t pid) const

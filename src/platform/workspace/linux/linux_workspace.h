@@ -46,6 +46,8 @@ private:
     /// What /proc says about a process, cached for as long as the same process (pid and start time) lives.
     std::optional<ProcessInfo> process(pid_t pid) const;
     std::optional<RunningApplication> application(pid_t pid, const ProcessInfo& info) const;
+    /// The entry with this id, or the installed entry of a connector application known by its bundle identifier.
+    std::optional<DesktopEntry> entry(const QString& bundleIdentifier) const;
 
     DesktopEntries m_entries;
     QString m_procRoot;
