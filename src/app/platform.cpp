@@ -5,7 +5,7 @@
 #include "platform/bundle/linux/linux_bundle_services.h"
 #include "platform/bundle/sim/simulated_bundle_services.h"
 #include "platform/scene/scene.h"
-#include "platform/scripting/linux/unavailable_scripting.h"
+#include "platform/scripting/linux/linux_scripting.h"
 #include "platform/scripting/sim/simulated_scripting.h"
 #include "platform/workspace/linux/linux_workspace.h"
 #include "platform/workspace/sim/simulated_workspace.h"
@@ -117,7 +117,7 @@ Platform makePlatform(const PlatformChoice& choice)
     Platform platform;
     platform.audio = std::move(audio);
     platform.workspace = std::make_unique<LinuxWorkspace>();
-    platform.scripting = std::make_unique<UnavailableScripting>();
+    platform.scripting = std::make_unique<LinuxScripting>(*platform.workspace);
     platform.bundles = std::make_unique<LinuxBundleServices>();
     platform.description = QStringLiteral("using the sound server");
     return platform;
