@@ -73,7 +73,7 @@ int main(int argc, char* argv[])
     prepareUiStyle();
     QApplication application(argc, argv);
     nameApplication();
-    QGuiApplication::setDesktopFileName(QStringLiteral("sonaric"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.sonaric.Sonaric"));
     // The program lives in the tray: closing its windows never ends it.
     QApplication::setQuitOnLastWindowClosed(false);
     QTextStream err(stderr);
