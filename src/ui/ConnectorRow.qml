@@ -41,7 +41,7 @@ Rectangle {
         y: 14
         width: root.width - 36
         spacing: 12
-        readonly property int alignment: root.connected || root.showsSteps ? Qt.AlignTop : Qt.AlignVCenter
+        readonly property int alignment: Qt.AlignLeft | (root.connected || root.showsSteps ? Qt.AlignTop : Qt.AlignVCenter)
 
         ConnectorIcon {
             Layout.alignment: row.alignment
@@ -55,6 +55,7 @@ Rectangle {
             spacing: 4
 
             RowLayout {
+                Layout.fillWidth: true
                 spacing: 8
                 Text {
                     objectName: "title"
@@ -66,6 +67,9 @@ Rectangle {
                 ConnectedBadge {
                     objectName: "badge"
                     visible: root.connected && !root.showsSteps
+                }
+                Item {
+                    Layout.fillWidth: true
                 }
             }
             StepsView {

@@ -14,9 +14,9 @@ SettingsScroll {
     /// The row of a connector; null when it is not listed.
     function rowFor(source: int): Item {
         for (let i = 0; i < rows.count; ++i) {
-            const entry = rows.itemAt(i) as ConnectorEntry;
-            if (entry !== null && entry.row.session.source === source)
-                return entry.row;
+            const row = rows.itemAt(i)?.row ?? null;
+            if (row !== null && row.session.source === source)
+                return row;
         }
         return null;
     }
@@ -50,13 +50,19 @@ SettingsScroll {
     }
 
     onVisibleChanged: if (visible)
-        Qt.callLater(scrollToHighlighted)
-    Component.onCompleted: Qt.callLater(scrollToHighlighted)
+        scrollLater.restart()
+    Component.onCompleted: scrollLater.restart()
 
+    // The scroll waits for the next turn of the event loop, when the rows have their places.
+    Timer {
+        id: scrollLater
+        interval: 0
+        onTriggered: root.scrollToHighlighted()
+    }
     Connections {
         target: root.navigation
         function onHighlightedChanged() {
-            Qt.callLater(root.scrollToHighlighted);
+            scrollLater.restart();
         }
     }
 

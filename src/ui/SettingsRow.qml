@@ -24,7 +24,7 @@ Item {
         spacing: 16
 
         ColumnLayout {
-            Layout.alignment: root.alignment
+            Layout.alignment: Qt.AlignLeft | root.alignment
             Layout.fillWidth: true
             Layout.minimumWidth: 0
             spacing: 3

@@ -79,7 +79,8 @@ Rectangle {
         // The selection slides between the items.
         Rectangle {
             objectName: "selection"
-            readonly property Item target: items.itemAt(root.navigation.pane)
+            // The count makes it look again once the items exist.
+            readonly property Item target: items.count > 0 ? items.itemAt(root.navigation.pane) : null
             x: 12
             y: target ? 60 + target.y : 60
             width: 176

@@ -230,6 +230,30 @@ TestCase {
         verify(!Bench.session(chrome).busy);
     }
 
+    function test_openingAtAConnectorScrollsItsRowToTheMiddle() {
+        SettingsBench.start("demo");
+        const view = createTemporaryObject(windowView, testCase, {
+            navigation: SettingsBench.navigation,
+            model: Bench.model,
+            launchAtLogin: SettingsBench.launchAtLogin,
+            connectors: SettingsBench.connectors,
+            width: 760,
+            height: 320
+        });
+        showConnectors(view);
+        const scroll = finder.find(pane(view, 1), item => item.centre !== undefined && item.connectors !== undefined);
+        compare(scroll.contentY, 0);
+        const appleTV = 7;
+        const row = rowOf(view, appleTV);
+        verify(row !== null, "the demo lists Apple TV");
+        SettingsBench.navigation.highlighted = appleTV;
+        tryVerify(() => {
+            const middle = row.mapToItem(scroll, 0, row.height / 2).y;
+            return scroll.contentY > 0 && Math.abs(middle - scroll.height / 2) < 2 || scroll.atYEnd;
+        }, 2000, "scrolled so the row is in the middle, or as far as the content goes");
+        verify(row.highlighted);
+    }
+
     // The update card
 
     function test_updateCardStates() {
