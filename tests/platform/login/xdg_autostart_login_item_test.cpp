@@ -171,6 +171,19 @@ TEST_F(AutostartTest, SomethingInTheWayOfTheEntryIsReported)
     EXPECT_TRUE(QFileInfo(entry()).isDir()) << "nothing of the user's is replaced";
 }
 
+TEST_F(AutostartTest, AFileWhereTheFolderGoesIsReported)
+{
+    // Also what a read-only folder amounts to for root, who writes anywhere.
+    QDir().mkpath(config());
+    writeFile(config() + QStringLiteral("/autostart"), "not a folder");
+    LaunchAtLogin launch(*item);
+    launch.set(true);
+    EXPECT_FALSE(launch.isOn());
+    EXPECT_TRUE(launch.error().startsWith(QStringLiteral("Could not create the autostart folder")))
+        << launch.error().toStdString();
+    EXPECT_EQ(read(config() + QStringLiteral("/autostart")), QByteArray("not a folder"));
+}
+
 TEST_F(AutostartTest, SwitchingOffWhileNotRegisteredTouchesNothing)
 {
     // An entry the desktop disabled reads as not registered; switching off leaves it as the desktop wrote it.
