@@ -6,7 +6,9 @@ real XEmbed tray and Qt's software renderer:
 
 - resident memory with the popover closed and after opening it once;
 - time from the tray activation to the popover's first frame, first and later openings;
-- idle with the popover closed: main-thread wake-ups (context switches) and CPU time over the idle period.
+- idle with the popover closed: main-thread wake-ups (context switches) and CPU time over the idle period;
+- Sonaric's settings window: time from choosing "Settings…" in the tray's menu to the window's first frame, first
+  and later openings, and the resident memory it adds, against the minimal program's popover opening.
 Sonaric runs on the simulated system's demo scene, whose audio pacing thread is reported apart from the main
 thread."""
 
@@ -71,6 +73,22 @@ class Program:
                 return x + w // 2, y + h // 2
         return None
 
+    def settings_timings(self):
+        self.log.flush()
+        self.log.seek(0)
+        return [float(m.group(1)) for m in re.finditer(r"settings opening \d+: shown after ([0-9.]+) ms",
+                                                       self.log.read())]
+
+    def settings_open(self):
+        return bool(self.desktop.visible_windows("^Sonaric Settings$"))
+
+    def menu(self):
+        for window in self.desktop.xdotool("search", "--onlyvisible", "--pid", self.process.pid).split():
+            x, y, w, h = self.desktop.window_geometry(window)
+            if 100 <= w < 320 and 30 <= h <= 120:
+                return x, y, w, h
+        return None
+
     def popover_open(self):
         return bool(self.desktop.visible_windows("^Sonaric$"))
 
@@ -110,8 +128,31 @@ def measure(desktop, name, args, env, idle_seconds, openings):
     times = program.timings()
     figures["first_open_ms"] = times[0]
     figures["later_open_ms"] = statistics.median(times[1:]) if len(times) > 1 else float("nan")
+    if name == "sonaric":
+        measure_settings(desktop, program, icon, openings, figures)
     program.stop()
     return figures
+
+
+def measure_settings(desktop, program, icon, openings, figures):
+    pid = program.process.pid
+    before = rss_kib(pid)
+    for opening in range(openings):
+        desktop.click(*icon, button=3)
+        x, y, w, h = wait_for("the tray's menu", program.menu, timeout=10)
+        time.sleep(0.3)
+        desktop.click(x + w / 2, y + 12)  # "Settings…"
+        wait_for("the settings window", program.settings_open, timeout=10)
+        wait_for("its first frame", lambda: len(program.settings_timings()) > opening, timeout=10)
+        time.sleep(0.4)
+        if opening == 0:
+            figures["settings_rss_growth_kib"] = rss_kib(pid) - before
+        desktop.xdotool("key", "ctrl+w")
+        wait_for("the settings window to close", lambda: not program.settings_open(), timeout=10)
+        time.sleep(0.5)
+    times = program.settings_timings()
+    figures["settings_first_open_ms"] = times[0]
+    figures["settings_later_open_ms"] = statistics.median(times[1:]) if len(times) > 1 else float("nan")
 
 
 def main():
@@ -138,6 +179,13 @@ def main():
     for key in ("rss_closed_kib", "rss_opened_kib", "first_open_ms", "later_open_ms", "idle_main_wakeups_per_s",
                 "idle_main_cpu_ms_per_s", "idle_process_cpu_ms_per_s"):
         a, b = sonaric[key], baseline[key]
+        ratio = f"{a / b:7.2f}x" if b else "    n/a"
+        print(f"{key:32s} {a:10.2f} {b:10.2f} {ratio}")
+    # The settings window against the minimal program's one window: its popover's opening and its memory growth.
+    for key, base in (("settings_first_open_ms", "first_open_ms"), ("settings_later_open_ms", "later_open_ms"),
+                      ("settings_rss_growth_kib", None)):
+        a = sonaric[key]
+        b = baseline[base] if base else baseline["rss_opened_kib"] - baseline["rss_closed_kib"]
         ratio = f"{a / b:7.2f}x" if b else "    n/a"
         print(f"{key:32s} {a:10.2f} {b:10.2f} {ratio}")
     return 0

@@ -8,6 +8,7 @@
 
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLoggingCategory>
 #include <QPalette>
 #include <QQmlComponent>
 #include <QQmlEngine>
@@ -15,6 +16,11 @@
 
 namespace sonaric
 {
+
+namespace
+{
+Q_LOGGING_CATEGORY(lcTiming, "sonaric.timing", QtWarningMsg)
+} // namespace
 
 /// The window: Ctrl+, Ctrl+W and Ctrl+Q, looked at before the focused control sees the key. (A `QShortcut` on a
 /// `QWindow` never fires inside a `QApplication`, whose shortcut contexts know only widgets.)
@@ -116,6 +122,13 @@ void SettingsWindow::makeWindow()
     }
     m_view->setParent(m_window.get());
     m_view->setParentItem(m_window->contentItem());
+    QObject::connect(m_window.get(), &QQuickWindow::frameSwapped, this, [this] {
+        if (!m_opening.isValid())
+            return;
+        qCDebug(
+            lcTiming, "settings opening %d: shown after %.2f ms", m_openings, double(m_opening.nsecsElapsed()) / 1e6);
+        m_opening.invalidate();
+    });
     QObject::connect(m_window.get(), &QWindow::widthChanged, this, &SettingsWindow::fitView);
     QObject::connect(m_window.get(), &QWindow::heightChanged, this, &SettingsWindow::fitView);
     fitView();
@@ -129,6 +142,10 @@ void SettingsWindow::fitView()
 
 void SettingsWindow::show(int pane, int highlighted)
 {
+    if (!m_window || !m_window->isVisible()) {
+        ++m_openings;
+        m_opening.start();
+    }
     if (pane >= 0)
         m_navigation.setPane(pane);
     if (highlighted >= 0)
