@@ -28,6 +28,21 @@ TestCase {
         id: windowView
         SettingsWindowView {}
     }
+    // Stands in for the updater: the sidebar reads it by name.
+    Component {
+        id: fakeUpdater
+        QtObject {
+            property bool updateAvailable: false
+            property var available: ({ version: "" })
+            property bool busy: false
+            property string errorText: ""
+            property string currentVersion: "1.3"
+            property int installs: 0
+            function install() {
+                ++installs;
+            }
+        }
+    }
     Component {
         id: updateCard
         UpdateCard {
@@ -84,6 +99,33 @@ TestCase {
         const selection = finder.named(view, "selection");
         tryVerify(() => Math.abs(selection.y - (60 + finder.named(view, "sidebarItem1").y)) < 0.5, 2000,
             "the highlight slides to the item");
+    }
+
+    function test_theSidebarShowsTheUpdaterState() {
+        SettingsBench.start("desk");
+        const updater = createTemporaryObject(fakeUpdater, testCase);
+        const view = createTemporaryObject(windowView, testCase, {
+            navigation: SettingsBench.navigation,
+            model: Bench.model,
+            launchAtLogin: SettingsBench.launchAtLogin,
+            connectors: SettingsBench.connectors,
+            updater: updater
+        });
+        compare(finder.named(view, "version").text, "Sonaric 1.3");
+        const card = finder.named(view, "updateCard");
+        verify(!card.visible);
+        updater.available = { version: "1.4" };
+        updater.updateAvailable = true;
+        verify(card.visible, "shown as soon as a check publishes an update");
+        compare(finder.named(card, "title").text, "Version 1.4 is available");
+        mouseClick(finder.named(card, "installButton"));
+        compare(updater.installs, 1);
+        updater.busy = true;
+        verify(!finder.named(card, "installButton").enabled);
+        updater.busy = false;
+        updater.errorText = "The download failed.";
+        compare(finder.named(card, "failure").text, "The download failed.");
+        verify(finder.named(card, "failure").visible);
     }
 
     function test_aPaneSetFromOutsideIsShownLikeAClick() {
