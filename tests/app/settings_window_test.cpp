@@ -165,6 +165,26 @@ TEST_F(SettingsWindowTest, OpeningReadsTheLoginItemAgain)
     EXPECT_FALSE(launchAtLogin.isOn());
 }
 
+TEST_F(SettingsWindowTest, ComingToTheFrontReadsTheLoginItemAgain)
+{
+    controller->openSettings();
+    settle();
+    QQuickWindow* w = window->window();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w));
+    QWindow other;
+    other.resize(100, 100);
+    other.show();
+    other.requestActivate();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+
+    // The user switched it on in the desktop's startup settings meanwhile.
+    loginItem.setStatus(LoginItemService::Status::enabled);
+    EXPECT_FALSE(launchAtLogin.isOn());
+    w->requestActivate();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w));
+    EXPECT_TRUE(launchAtLogin.isOn());
+}
+
 TEST_F(SettingsWindowTest, TheWindowAnswersItsShortcuts)
 {
     controller->openSettings();
