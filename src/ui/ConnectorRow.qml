@@ -65,19 +65,69 @@ Rectangle {
                     color: Theme.primary
                 }
                 ConnectedBadge {
+                    id: badge
                     objectName: "badge"
                     visible: root.connected && !root.showsSteps
+                    // It grows in from 0.8 while fading in.
+                    onVisibleChanged: if (visible)
+                        badgeEntering.restart()
+
+                    ParallelAnimation {
+                        id: badgeEntering
+                        NumberAnimation {
+                            target: badge
+                            property: "scale"
+                            from: 0.8
+                            to: 1
+                            duration: 250
+                            easing.type: Easing.OutBack
+                        }
+                        NumberAnimation {
+                            target: badge
+                            property: "opacity"
+                            from: 0
+                            to: 1
+                            duration: 200
+                        }
+                    }
                 }
                 Item {
                     Layout.fillWidth: true
                 }
             }
             StepsView {
+                id: steps
                 objectName: "steps"
                 Layout.fillWidth: true
                 visible: root.showsSteps
                 message: root.session.error
                 steps: root.session.errorSteps
+                // It fades in coming down from the title.
+                transform: Translate {
+                    id: stepsOffset
+                }
+                onVisibleChanged: if (visible)
+                    stepsEntering.restart()
+
+                ParallelAnimation {
+                    id: stepsEntering
+                    NumberAnimation {
+                        target: stepsOffset
+                        property: "y"
+                        from: -6
+                        to: 0
+                        duration: 200
+                        easing.type: Easing.OutQuad
+                    }
+                    NumberAnimation {
+                        target: steps
+                        property: "opacity"
+                        from: 0
+                        to: 1
+                        duration: 200
+                        easing.type: Easing.OutQuad
+                    }
+                }
             }
             Text {
                 objectName: "connectedText"
