@@ -81,10 +81,21 @@ class Desktop:
 
     def _start_tray(self):
         if self.tray == "xembed":
-            self._spawn(["trayer", "--edge", "top", "--align", "right", "--widthtype", "request",
-                         "--height", "24", "--SetDockType", "true", "--transparent", "false"],
-                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            wait_for("the XEmbed tray", lambda: self._tray_selection_owned())
+            # A loaded machine can be slow to bring the tray up; one that died on the way is started again.
+            for attempt in range(2):
+                trayer = self._spawn(["trayer", "--edge", "top", "--align", "right", "--widthtype", "request",
+                                      "--height", "24", "--SetDockType", "true", "--transparent", "false"],
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                try:
+                    wait_for("the XEmbed tray",
+                             lambda: self._tray_selection_owned() or trayer.poll() is not None, timeout=30)
+                except Failure:
+                    if attempt:
+                        raise
+                if trayer.poll() is None and self._tray_selection_owned():
+                    break
+                if attempt:
+                    raise Failure(f"the XEmbed tray ended with status {trayer.poll()}")
         else:
             host = os.environ.get("SONARIC_SNI_HOST")
             if not host:
@@ -120,11 +131,10 @@ class Desktop:
             raise Failure(f"the tray host could not {command!r}: {failed}")
 
     def _tray_selection_owned(self):
-        out = subprocess.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], env=self.env,
-                             capture_output=True, text=True).stdout
-        listed = subprocess.run(["xdotool", "search", "--class", "trayer"], env=self.env,
+        """Whether trayer's panel window is on the screen (it takes the tray selection as it maps it)."""
+        listed = subprocess.run(["xdotool", "search", "--onlyvisible", "--class", "trayer"], env=self.env,
                                 capture_output=True, text=True).stdout.split()
-        return bool(listed) or "window id" in out
+        return bool(listed)
 
     def close(self):
         for process in reversed(self.processes):
