@@ -136,7 +136,32 @@ class Desktop:
                                 capture_output=True, text=True).stdout.split()
         return bool(listed)
 
+    @staticmethod
+    def _descendants(pid):
+        """Every process below `pid` (the accessibility bus's own daemon leaves its launcher's process group)."""
+        children = {}
+        for entry in os.listdir("/proc"):
+            if entry.isdigit():
+                try:
+                    with open(f"/proc/{entry}/stat") as stat:
+                        parent = int(stat.read().rsplit(")", 1)[1].split()[1])
+                except (OSError, ValueError, IndexError):
+                    continue
+                children.setdefault(parent, []).append(int(entry))
+        found, queue = [], [pid]
+        while queue:
+            for child in children.get(queue.pop(), []):
+                found.append(child)
+                queue.append(child)
+        return found
+
     def close(self):
+        strays = [pid for process in self.processes for pid in self._descendants(process.pid)]
+        for pid in strays:
+            try:
+                os.kill(pid, signal.SIGTERM)
+            except ProcessLookupError:
+                pass
         for process in reversed(self.processes):
             if process.poll() is None:
                 try:
