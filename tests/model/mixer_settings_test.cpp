@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <gtest/gtest.h>
+#include <limits>
 
 using namespace sonaric;
 using namespace sonaric::test;
@@ -47,7 +48,8 @@ TEST(MixerSettings, OnlyAKnownBoostLimitIsRestored)
 TEST(MixerSettings, OneUnreadableLevelRestoresNoLevels)
 {
     for (const QVariant& bad :
-        { QVariant(QStringLiteral("loud")), QVariant(QVariantList { 1 }), QVariant(std::nanf("")) }) {
+        { QVariant(QStringLiteral("loud")), QVariant(QVariantList { 1 }), QVariant(std::nanf("")),
+            QVariant(-std::numeric_limits<double>::infinity()), QVariant(std::numeric_limits<float>::infinity()) }) {
         ModelFixture f;
         write(f,
             { { "volumes", QVariantMap { { kPlayer, 0.5f }, { kQuiet, bad } } }, { "muted", QStringList { kQuiet } } });
