@@ -19,8 +19,12 @@ NativeVolumeError NativeVolumeError::failure(NativeVolumeSource source, const QS
     return { source.title() + QStringLiteral(" returned an invalid volume."), { fix, kTryAgain } };
 }
 
-NativeVolumeError NativeVolumeError::scriptFailure(NativeVolumeSource source, int number, const QString& detail)
+NativeVolumeError NativeVolumeError::scriptFailure(NativeVolumeSource source, int number, const QString& reported)
 {
+    // The text comes from the other application or the scripting system; a blank one would show an empty error.
+    const QString detail = reported.trimmed().isEmpty()
+        ? source.appName() + QStringLiteral(" returned error ") + QString::number(number) + QStringLiteral(".")
+        : reported;
     if (number == -1743)
         return { QStringLiteral("Sonaric isn't allowed to control ") + source.appName() + QStringLiteral("."),
             source.automationSteps() << kTryAgain };
