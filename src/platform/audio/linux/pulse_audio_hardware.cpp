@@ -274,7 +274,9 @@ PulseAudioHardware::~PulseAudioHardware()
         std::lock_guard ops(m_ops);
         for (auto& [id, aggregate] : m_aggregates)
             stopAggregate(*aggregate);
-        for (auto& [id, tap] : m_taps) {
+        // Not a structured binding: clang before 16 cannot capture one in the lambda below.
+        for (auto& entry : m_taps) {
+            Tap* tap = entry.second.get();
             if (tap->module != PA_INVALID_INDEX && m_connected)
                 PulseQuery::unloadModule(*m_connection, tap->module);
             m_journal->update([&](std::vector<JournalTap>& taps) {
@@ -369,7 +371,8 @@ void PulseAudioHardware::rebuildAfterReconnect()
 {
     // The server lost every tap sink and stream of ours; the applications reconnect on their own. Rebuild
     // the sinks behind the same tap IDs and restart what was running, so the engine above sees nothing.
-    for (auto& [id, tap] : m_taps) {
+    for (auto& entry : m_taps) {
+        Tap* tap = entry.second.get();
         tap->module = PA_INVALID_INDEX;
         tap->sinkIndex = PA_INVALID_INDEX;
         m_journal->update([&](std::vector<JournalTap>& taps) {
