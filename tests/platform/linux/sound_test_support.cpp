@@ -3,6 +3,7 @@
 #include "platform/audio/linux/pulse_connection.h"
 #include "platform/audio/linux/pulse_query.h"
 
+#include <QFile>
 #include <QProcess>
 
 #include <pulse/simple.h>
@@ -198,6 +199,30 @@ bool restartServer()
     const int status = QProcess::execute(qEnvironmentVariable("SONARIC_SOUND_SERVER_SCRIPT"),
         { QStringLiteral("restart"), serverKind(), qEnvironmentVariable("SONARIC_SOUND_SERVER_DIR") });
     return status == 0;
+}
+
+FrozenServer::FrozenServer()
+{
+    // sound_server.sh writes the server's pids first: "pulseaudio", or "pipewire wireplumber pipewire-pulse".
+    QFile pids(qEnvironmentVariable("SONARIC_SOUND_SERVER_DIR") + QStringLiteral("/pids"));
+    if (!pids.open(QIODevice::ReadOnly))
+        return;
+    const QStringList first = QString::fromLatin1(pids.readLine()).split(u' ', Qt::SkipEmptyParts);
+    const pid_t pid = (serverKind() == QLatin1String("pipewire") ? first.value(2) : first.value(0)).trimmed().toInt();
+    if (pid > 0 && ::kill(pid, SIGSTOP) == 0)
+        m_pid = pid;
+}
+
+FrozenServer::~FrozenServer()
+{
+    thaw();
+}
+
+void FrozenServer::thaw()
+{
+    if (m_pid > 0)
+        ::kill(m_pid, SIGCONT);
+    m_pid = -1;
 }
 
 bool haveServer()
