@@ -141,6 +141,7 @@ TEST_F(PulseAudioHardwareTest, ListenersFireOnTheirQueueWhenDevicesProcessesAndT
     EXPECT_EQ(CA::defaultOutputDevice(*hw), CA::device(*hw, "headphones").value_or(0));
     pactl({ "set-default-sink", "speakers" });
 
+    int processesBefore = 0;
     {
         ChildProcess player(testPlayerPath(), { "--app-id", "org.example.Player", "--amplitude", "0.1" });
         EXPECT_TRUE(waitFor([&] { return processes > 0; }, 5s));
@@ -149,8 +150,9 @@ TEST_F(PulseAudioHardwareTest, ListenersFireOnTheirQueueWhenDevicesProcessesAndT
         EXPECT_EQ(CA::string(*hw, process, kAudioProcessPropertyBundleID), "org.example.Player");
         EXPECT_TRUE(waitFor([&] { return CA::uint32(*hw, process, kAudioProcessPropertyIsRunningOutput) == 1u; }, 3s));
         EXPECT_EQ(CA::uint32(*hw, process, kAudioObjectPropertyClass), kAudioProcessClassID);
+        // Counted before the player goes: its end can be heard before this block is left.
+        processesBefore = processes;
     }
-    const int processesBefore = processes;
     EXPECT_TRUE(waitFor([&] { return processes > processesBefore; }, 3s));
     EXPECT_TRUE(onQueue);
 }

@@ -232,52 +232,61 @@ void PulseAudioHardware::subscribe()
 
 bool PulseAudioHardware::loadSnapshot()
 {
+    // Server events keep being handled while the lists are read, and a sink or stream that an event brings in
+    // can be newer than the list that is about to replace the snapshot: a sink loaded meanwhile would be lost
+    // until its next change. So the lists are read again when an event came in between, a few times at most.
     struct Info {
         PulseConnection* connection = nullptr;
         QString name, defaultSink;
         std::uint32_t rate = 48000;
         bool read = false;
-    } info;
-    info.connection = m_connection.get();
-    bool answered = false;
-    {
-        PulseConnection::Lock lock(*m_connection);
-        answered = m_connection->wait(pa_context_get_server_info(
-            m_connection->context(),
-            [](pa_context*, const pa_server_info* i, void* data) {
-                auto* out = static_cast<Info*>(data);
-                if (i) {
-                    out->read = true;
-                    out->name = QString::fromUtf8(i->server_name);
-                    out->defaultSink = i->default_sink_name ? QString::fromUtf8(i->default_sink_name) : QString();
-                    out->rate = i->sample_spec.rate;
-                }
-                out->connection->signal();
-            },
-            &info));
+    };
+    for (int attempt = 1;; ++attempt) {
+        const std::uint64_t eventsBefore = m_serverEvents.load();
+        Info info;
+        info.connection = m_connection.get();
+        bool answered = false;
+        {
+            PulseConnection::Lock lock(*m_connection);
+            answered = m_connection->wait(pa_context_get_server_info(
+                m_connection->context(),
+                [](pa_context*, const pa_server_info* i, void* data) {
+                    auto* out = static_cast<Info*>(data);
+                    if (i) {
+                        out->read = true;
+                        out->name = QString::fromUtf8(i->server_name);
+                        out->defaultSink = i->default_sink_name ? QString::fromUtf8(i->default_sink_name) : QString();
+                        out->rate = i->sample_spec.rate;
+                    }
+                    out->connection->signal();
+                },
+                &info));
+        }
+        if (!answered || !info.read)
+            return false;
+        auto sinks = PulseQuery::sinks(*m_connection);
+        auto streams = PulseQuery::streams(*m_connection);
+        if (!sinks || !streams)
+            return false;
+        std::sort(streams->begin(), streams->end(), [](const auto& a, const auto& b) { return a.index < b.index; });
+        std::lock_guard lock(m_mutex);
+        if (m_serverEvents.load() != eventsBefore && attempt < 4)
+            continue;
+        m_serverName = info.name;
+        m_defaultSink = info.defaultSink;
+        m_defaultRate = info.rate ? info.rate : 48000;
+        m_sinks = std::move(*sinks);
+        m_streams = std::move(*streams);
+        for (const auto& sink : m_sinks)
+            if (sink.tapUid.isEmpty())
+                idFor(m_deviceIds, sink.name);
+        for (const auto& stream : m_streams)
+            if (!stream.internal)
+                idFor(m_processIds, stream.processKey());
+        m_connected = true;
+        m_changed.notify_all();
+        return true;
     }
-    if (!answered || !info.read)
-        return false;
-    auto sinks = PulseQuery::sinks(*m_connection);
-    auto streams = PulseQuery::streams(*m_connection);
-    if (!sinks || !streams)
-        return false;
-    std::sort(streams->begin(), streams->end(), [](const auto& a, const auto& b) { return a.index < b.index; });
-    std::lock_guard lock(m_mutex);
-    m_serverName = info.name;
-    m_defaultSink = info.defaultSink;
-    m_defaultRate = info.rate ? info.rate : 48000;
-    m_sinks = std::move(*sinks);
-    m_streams = std::move(*streams);
-    for (const auto& sink : m_sinks)
-        if (sink.tapUid.isEmpty())
-            idFor(m_deviceIds, sink.name);
-    for (const auto& stream : m_streams)
-        if (!stream.internal)
-            idFor(m_processIds, stream.processKey());
-    m_connected = true;
-    m_changed.notify_all();
-    return true;
 }
 
 PulseAudioHardware::~PulseAudioHardware()
@@ -458,6 +467,7 @@ void PulseAudioHardware::rebuildAfterReconnect()
 void PulseAudioHardware::serverEvent(pa_context* context, unsigned facility, unsigned type, std::uint32_t index)
 {
     // The context comes with the event: the connection object may already be on its way out.
+    ++m_serverEvents;
     const bool removed = type == PA_SUBSCRIPTION_EVENT_REMOVE;
     if (facility == PA_SUBSCRIPTION_EVENT_SINK) {
         if (removed) {

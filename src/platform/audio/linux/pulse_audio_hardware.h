@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <map>
@@ -174,6 +175,8 @@ private:
     std::map<AudioObjectID, std::unique_ptr<Tap>> m_taps;
     std::map<AudioObjectID, std::unique_ptr<Aggregate>> m_aggregates;
     AudioObjectID m_nextId = 16;
+    /// Server events seen so far; loadSnapshot reads again when one came in while it read.
+    std::atomic<std::uint64_t> m_serverEvents { 0 };
     std::uintptr_t m_nextProc = 1;
     mutable std::map<pid_t, QString> m_bundleCache;
 
