@@ -155,6 +155,9 @@ TEST_F(PulseAudioHardwareTest, ListenersFireOnTheirQueueWhenDevicesProcessesAndT
     }
     EXPECT_TRUE(waitFor([&] { return processes > processesBefore; }, 3s));
     EXPECT_TRUE(onQueue);
+    // The hardware delivers to the queue and the counters above until it goes; then what it queued runs.
+    hw.reset();
+    queue.sync([] {});
 }
 
 TEST_F(PulseAudioHardwareTest, OneProcessObjectPerProcessWhateverItsStreams)
@@ -438,5 +441,7 @@ TEST_F(PulseAudioHardwareTest, AFrozenServerCountsAsGoneUntilItAnswersAgain)
     EXPECT_EQ(waitForProcess(player.pid()), process) << "the same object as before";
     ASSERT_EQ(hw->createProcessTap(description, &tap), noErr);
     EXPECT_EQ(hw->destroyProcessTap(tap), noErr);
-    hw.reset(); // before the listeners' queue goes
+    // The hardware delivers to the queue and the counter above until it goes; then what it queued runs.
+    hw.reset();
+    queue.sync([] {});
 }
