@@ -105,11 +105,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     FuzzedDataProvider in(data + 1, size - 1);
-    QSettings settings(path, QSettings::IniFormat);
-    for (const char* key : kKeys)
-        if (in.ConsumeBool())
-            settings.setValue(QLatin1String(key), anyValue(in, 0));
-    checkRestored(MixerSettings::restore(settings, kMaxVolumeOptions));
-    settings.clear();
+    {
+        QSettings settings(path, QSettings::IniFormat);
+        for (const char* key : kKeys)
+            if (in.ConsumeBool())
+                settings.setValue(QLatin1String(key), anyValue(in, 0));
+        checkRestored(MixerSettings::restore(settings, kMaxVolumeOptions));
+        settings.clear();
+    }
+    QFile::remove(path);
     return 0;
 }
