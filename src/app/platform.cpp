@@ -2,9 +2,16 @@
 
 #include "platform/audio/linux/pulse_audio_hardware.h"
 #include "platform/audio/sim/simulated_audio_hardware.h"
+#include "platform/bundle/linux/linux_bundle_services.h"
+#include "platform/bundle/sim/simulated_bundle_services.h"
 #include "platform/scene/scene.h"
+#include "platform/scripting/linux/linux_scripting.h"
+#include "platform/scripting/sim/simulated_scripting.h"
 #include "platform/workspace/linux/linux_workspace.h"
 #include "platform/workspace/sim/simulated_workspace.h"
+
+#include <QCoreApplication>
+#include <QFile>
 
 namespace sonaric
 {
@@ -46,13 +53,27 @@ PlatformChoice parsePlatformChoice(const QStringList& arguments, const QProcessE
 namespace
 {
 
-Platform simulated(const PlatformChoice& choice, const QString& why)
+/// The demo's media applications and browser tabs, for the native connectors.
+std::unique_ptr<Scripting> demoScripting()
+{
+    QFile file(QStringLiteral(":/scenes/demo-scripting.json"));
+    std::unique_ptr<SimulatedScripting> scripting;
+    if (file.open(QIODevice::ReadOnly))
+        scripting = SimulatedScripting::fromJson(file.readAll());
+    if (!scripting)
+        scripting = std::make_unique<SimulatedScripting>();
+    return scripting;
+}
+
+Platform simulated(const PlatformChoice& choice, const QString& why, const QString& notice)
 {
     Platform platform;
+    platform.notice = notice;
     Scene scene;
     if (choice.sceneFile.isEmpty()) {
         scene = demoScene();
         platform.description = QStringLiteral("using the simulated audio system with the demo scene (%1)").arg(why);
+        platform.scripting = demoScripting();
     } else {
         SceneLoadResult loaded = loadSceneFile(choice.sceneFile);
         if (!loaded.scene) {
@@ -60,9 +81,13 @@ Platform simulated(const PlatformChoice& choice, const QString& why)
             return platform;
         }
         scene = std::move(*loaded.scene);
+        platform.scripting = std::make_unique<SimulatedScripting>();
         platform.description
             = QStringLiteral("using the simulated audio system with the scene %1").arg(choice.sceneFile);
     }
+    // The simulated system installs nothing: updates are described in memory.
+    platform.bundles
+        = std::make_unique<SimulatedBundleServices>(BundleInfo::builtIn(QCoreApplication::applicationDirPath()));
     auto audio = std::make_unique<SimulatedAudioHardware>(scene);
     platform.simulated = audio.get();
     platform.audio = std::move(audio);
@@ -75,7 +100,8 @@ Platform simulated(const PlatformChoice& choice, const QString& why)
 Platform makePlatform(const PlatformChoice& choice)
 {
     if (choice.kind == PlatformChoice::Kind::sim)
-        return simulated(choice, QStringLiteral("as asked"));
+        return simulated(choice, QStringLiteral("as asked"),
+            QStringLiteral("Simulated sound system: these applications are not your own."));
 
     QString error;
     PulseAudioHardware::ConnectFailure failure = PulseAudioHardware::ConnectFailure::none;
@@ -92,11 +118,14 @@ Platform makePlatform(const PlatformChoice& choice)
             platform.error = QStringLiteral("no PulseAudio or PipeWire server answered (%1)").arg(error);
             return platform;
         }
-        return simulated(choice, QStringLiteral("no PulseAudio or PipeWire server answered"));
+        return simulated(choice, QStringLiteral("no PulseAudio or PipeWire server answered"),
+            QStringLiteral("No sound server answered: these applications are simulated."));
     }
     Platform platform;
     platform.audio = std::move(audio);
     platform.workspace = std::make_unique<LinuxWorkspace>();
+    platform.scripting = std::make_unique<LinuxScripting>(*platform.workspace);
+    platform.bundles = std::make_unique<LinuxBundleServices>();
     platform.description = QStringLiteral("using the sound server");
     return platform;
 }

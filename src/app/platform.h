@@ -4,6 +4,8 @@
 // the simulated system built from a scene.
 
 #include "platform/audio/audio_hardware.h"
+#include "platform/bundle/bundle_services.h"
+#include "platform/scripting/scripting.h"
 #include "platform/workspace/workspace.h"
 
 #include <QProcessEnvironment>
@@ -31,8 +33,14 @@ PlatformChoice parsePlatformChoice(const QStringList& arguments, const QProcessE
 struct Platform {
     std::unique_ptr<AudioHardware> audio;
     std::unique_ptr<Workspace> workspace;
+    std::unique_ptr<Scripting> scripting;
+    /// This program's own bundle, update images and signatures (the updater's platform).
+    std::unique_ptr<BundleServices> bundles;
     SimulatedAudioHardware* simulated = nullptr; ///< set when the audio hardware is the simulated system
     QString description; ///< one line for standard error: which platform and why
+    /// One plain line the mixer and the tooltip show on the simulated system, so nobody takes the demo for
+    /// their own desktop; empty on the real one.
+    QString notice;
     QString error; ///< set when no platform could be built (bad scene file, unavailable backend)
 };
 

@@ -50,10 +50,10 @@ MixerModel::MixerModel(AudioHardware& hw, const Workspace& workspace, Scripting&
     });
 
     for (NativeVolumeSession* session : m_sessions) {
-        const QString bundleID = session->source().bundleID();
-        session->onConnectionChange = [self = QPointer(this), bundleID](bool) {
+        const NativeVolumeSource source = session->source();
+        session->onConnectionChange = [self = QPointer(this), source](bool) {
             if (self)
-                self->connectionChanged(bundleID);
+                self->connectionChanged(source);
         };
     }
 
@@ -69,13 +69,21 @@ MixerModel::~MixerModel()
         session->onConnectionChange = nullptr;
 }
 
-void MixerModel::connectionChanged(const QString& bundleID)
+void MixerModel::connectionChanged(NativeVolumeSource source)
 {
-    if (auto it = m_discovered.find(bundleID); it != m_discovered.end()) {
-        push(*it);
-    } else {
-        m_appliedObjects.remove(bundleID);
-        m_engine.remove(bundleID);
+    // On Linux the application's id is its desktop entry's ("chromium"), not the source's bundle identifier.
+    QStringList ids { source.bundleID() };
+    for (const QString& id : m_discovered.keys() + m_appliedObjects.keys()) {
+        if (!ids.contains(id) && NativeVolumeSource::connector(id) == source)
+            ids << id;
+    }
+    for (const QString& id : ids) {
+        if (auto it = m_discovered.find(id); it != m_discovered.end()) {
+            push(*it);
+        } else {
+            m_appliedObjects.remove(id);
+            m_engine.remove(id);
+        }
     }
     emit changed();
     refresh();
@@ -188,8 +196,10 @@ void MixerModel::refreshOutputDevices()
 
 bool MixerModel::hasNativeControl(const QString& appID) const
 {
-    return std::any_of(m_sessions.begin(), m_sessions.end(),
-        [&](const NativeVolumeSession* s) { return s->source().bundleID() == appID && s->isConnected(); });
+    const auto source = NativeVolumeSource::connector(appID);
+    return source && std::any_of(m_sessions.begin(), m_sessions.end(), [&](const NativeVolumeSession* s) {
+        return s->source() == *source && s->isConnected();
+    });
 }
 
 float MixerModel::effectiveGain(const QString& appID) const
@@ -220,21 +230,131 @@ void MixerModel::push(const AudioApp& app)
     m_engine.apply(app.id, app.processObjects, gain, uid);
 }
 
-void MixerModel::setVolume(float value, const AudioApp& app)
+bool MixerModel::storeLevel(const QString& appID, float value)
 {
     // A slider never sends NaN; a caller that does must not turn the application into noise.
     if (std::isnan(value))
-        return;
+        return false;
     float level = value <= 0.0f ? 0.0f : std::min(value, m_maxVolume);
     if (std::fabs(level - 1.0f) < 0.04f)
         level = 1.0f;
     if (level == 1.0f)
-        m_volumes.remove(app.id);
+        m_volumes.remove(appID);
     else
-        m_volumes.insert(app.id, level);
+        m_volumes.insert(appID, level);
+    return true;
+}
+
+void MixerModel::setVolume(float value, const AudioApp& app)
+{
+    if (!storeLevel(app.id, value))
+        return;
     persist();
     push(app);
     emit changed();
+}
+
+void MixerModel::setVolume(const QString& appID, float value)
+{
+    if (const auto it = m_discovered.constFind(appID); it != m_discovered.constEnd()) {
+        const AudioApp app = *it;
+        setVolume(value, app);
+        return;
+    }
+    if (!storeLevel(appID, value))
+        return;
+    persist();
+    emit changed();
+}
+
+void MixerModel::toggleMute(const QString& appID)
+{
+    if (const auto it = m_discovered.constFind(appID); it != m_discovered.constEnd()) {
+        const AudioApp app = *it;
+        toggleMute(app);
+        return;
+    }
+    if (!m_muted.remove(appID))
+        m_muted.insert(appID);
+    persist();
+    emit changed();
+}
+
+bool MixerModel::setRoute(const QString& deviceUID, const QString& appID)
+{
+    if (deviceUID.isEmpty()) {
+        setRoute(std::nullopt, appID);
+        return true;
+    }
+    const auto device = std::find_if(
+        m_outputDevices.begin(), m_outputDevices.end(), [&](const OutputDevice& d) { return d.id == deviceUID; });
+    if (device == m_outputDevices.end())
+        return false;
+    setRoute(*device, appID);
+    return true;
+}
+
+float MixerModel::level(const QString& appID) const
+{
+    return m_volumes.value(appID, 1.0f);
+}
+
+bool MixerModel::isMuted(const QString& appID) const
+{
+    return m_muted.contains(appID);
+}
+
+QVariant MixerModel::route(const QString& appID) const
+{
+    const auto it = m_routes.constFind(appID);
+    return it == m_routes.constEnd() ? QVariant() : QVariant::fromValue(*it);
+}
+
+QVariantList MixerModel::appValues() const
+{
+    QVariantList values;
+    for (const AudioApp& app : m_apps)
+        values.append(QVariant::fromValue(app));
+    return values;
+}
+
+QVariantList MixerModel::outputDeviceValues() const
+{
+    QVariantList values;
+    for (const OutputDevice& device : m_outputDevices)
+        values.append(QVariant::fromValue(device));
+    return values;
+}
+
+QVariantMap MixerModel::volumeValues() const
+{
+    QVariantMap values;
+    for (auto it = m_volumes.begin(); it != m_volumes.end(); ++it)
+        values.insert(it.key(), it.value());
+    return values;
+}
+
+QStringList MixerModel::mutedValues() const
+{
+    QStringList values(m_muted.begin(), m_muted.end());
+    values.sort();
+    return values;
+}
+
+QVariantMap MixerModel::routeValues() const
+{
+    QVariantMap values;
+    for (auto it = m_routes.begin(); it != m_routes.end(); ++it)
+        values.insert(it.key(), QVariant::fromValue(it.value()));
+    return values;
+}
+
+QVariantList MixerModel::nativeSessionObjects() const
+{
+    QVariantList sessions;
+    for (NativeVolumeSession* session : m_sessions)
+        sessions.append(QVariant::fromValue(static_cast<QObject*>(session)));
+    return sessions;
 }
 
 void MixerModel::toggleMute(const AudioApp& app)
@@ -281,7 +401,12 @@ void MixerModel::setRoute(const std::optional<OutputDevice>& device, const QStri
 
 NativeVolumeSession* MixerModel::connector(const AudioApp& app) const
 {
-    const auto source = NativeVolumeSource::connector(app.id);
+    return connectorFor(app.id);
+}
+
+NativeVolumeSession* MixerModel::connectorFor(const QString& appID) const
+{
+    const auto source = NativeVolumeSource::connector(appID);
     if (!source)
         return nullptr;
     for (NativeVolumeSession* session : m_sessions)

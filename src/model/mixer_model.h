@@ -11,6 +11,7 @@
 #include <QPointer>
 #include <QSet>
 #include <QTimer>
+#include <QVariant>
 
 #include <functional>
 #include <memory>
@@ -40,6 +41,14 @@ class MixerModel : public QObject
     Q_PROPERTY(float maxVolume READ maxVolume NOTIFY maxVolumeChanged)
     Q_PROPERTY(QString defaultOutputName READ defaultOutputName NOTIFY defaultOutputNameChanged)
     Q_PROPERTY(bool hasNativeConnection READ hasNativeConnection NOTIFY changed)
+    // What the views read, in QML's types: the applications (`AudioApp`) and devices (`OutputDevice`) as
+    // lists of gadgets, levels by application id, the muted ids, routes (`OutputRoute`) by application id.
+    Q_PROPERTY(QVariantList apps READ appValues NOTIFY appsChanged)
+    Q_PROPERTY(QVariantList outputDevices READ outputDeviceValues NOTIFY outputDevicesChanged)
+    Q_PROPERTY(QVariantMap volumes READ volumeValues NOTIFY changed)
+    Q_PROPERTY(QStringList muted READ mutedValues NOTIFY changed)
+    Q_PROPERTY(QVariantMap routes READ routeValues NOTIFY changed)
+    Q_PROPERTY(QVariantList nativeSessions READ nativeSessionObjects CONSTANT)
 
 public:
     /// The boost limits the user can choose, in order.
@@ -77,6 +86,27 @@ public:
     NativeVolumeSession* connector(const AudioApp& app) const;
     bool hasNativeConnection() const;
 
+    // The same operations for the views, which know an application by its id.
+    /// The level shown for an application: the stored one, 1 when none is stored.
+    Q_INVOKABLE float level(const QString& appID) const;
+    Q_INVOKABLE bool isMuted(const QString& appID) const;
+    /// The application's `OutputRoute`, or null when it follows the system default.
+    Q_INVOKABLE QVariant route(const QString& appID) const;
+    /// An application that is not discovered at the moment keeps the level (or mute) for when it is.
+    Q_INVOKABLE void setVolume(const QString& appID, float value);
+    Q_INVOKABLE void toggleMute(const QString& appID);
+    /// Routes to the listed device with this UID, or back to the system default with "". A UID that is not
+    /// listed (the device left while the list was open) changes nothing and gives false.
+    Q_INVOKABLE bool setRoute(const QString& deviceUID, const QString& appID);
+    Q_INVOKABLE sonaric::NativeVolumeSession* connectorFor(const QString& appID) const;
+
+    QVariantList appValues() const;
+    QVariantList outputDeviceValues() const;
+    QVariantMap volumeValues() const;
+    QStringList mutedValues() const;
+    QVariantMap routeValues() const;
+    QVariantList nativeSessionObjects() const;
+
 signals:
     void appsChanged();
     void lastErrorChanged();
@@ -93,8 +123,10 @@ private:
     float effectiveGain(const QString& appID) const;
     std::optional<QString> outputUID(const QString& appID) const;
     void push(const AudioApp& app);
+    /// Stores a level as `setVolume` does; false when the value is no level at all.
+    bool storeLevel(const QString& appID, float value);
     void persist();
-    void connectionChanged(const QString& bundleID);
+    void connectionChanged(NativeVolumeSource source);
 
     AudioHardware& m_hw;
     const Workspace& m_workspace;

@@ -60,7 +60,8 @@ std::optional<AppleEventDescriptor> send(
 {
     const AppleEventSendResult result = scripting.sendAppleEvent(event, kSendTimeoutSeconds);
     if (result.error)
-        throw NativeVolumeError::scriptFailure(source, result.error->code, result.error->localizedDescription);
+        throw NativeVolumeError::scriptFailure(
+            source, result.error->code, result.error->localizedDescription, result.error->localizedRecoverySuggestion);
     if (!result.reply)
         return std::nullopt;
     const auto errorNumber = result.reply->paramDescriptorForKeyword(keyErrorNumber);
@@ -146,7 +147,7 @@ std::optional<QStringList> ChromiumTabs::run(Scripting& scripting, const Workspa
 {
     std::vector<pid_t> processes;
     for (const RunningApplication& application : workspace.runningApplications()) {
-        if (application.bundleIdentifier == source.bundleID())
+        if (NativeVolumeSource::connector(application.bundleIdentifier) == source)
             processes.push_back(application.processIdentifier);
     }
     if (processes.empty())

@@ -44,7 +44,11 @@ QString NativeAppleScript::execute(Scripting& scripting, const QString& script, 
         default:
             break;
         }
-        throw NativeVolumeError::scriptFailure(source, isNumber ? code : 0, detail);
+        std::optional<QStringList> steps;
+        if (const QVariant suggestion = info.value(NSLocalizedRecoverySuggestionErrorKey);
+            suggestion.typeId() == QMetaType::QStringList)
+            steps = suggestion.toStringList();
+        throw NativeVolumeError::scriptFailure(source, isNumber ? code : 0, detail, steps);
     }
     const auto text = execution.result ? execution.result->stringValue() : std::nullopt;
     if (!text)

@@ -19,7 +19,8 @@ NativeVolumeError NativeVolumeError::failure(NativeVolumeSource source, const QS
     return { source.title() + QStringLiteral(" returned an invalid volume."), { fix, kTryAgain } };
 }
 
-NativeVolumeError NativeVolumeError::scriptFailure(NativeVolumeSource source, int number, const QString& reported)
+NativeVolumeError NativeVolumeError::scriptFailure(NativeVolumeSource source, int number, const QString& reported,
+    const std::optional<QStringList>& platformSteps)
 {
     // The text comes from the other application or the scripting system; a blank one would show an empty error.
     const QString detail = reported.trimmed().isEmpty()
@@ -27,13 +28,13 @@ NativeVolumeError NativeVolumeError::scriptFailure(NativeVolumeSource source, in
         : reported;
     if (number == -1743)
         return { QStringLiteral("Sonaric isn't allowed to control ") + source.appName() + QStringLiteral("."),
-            source.automationSteps() << kTryAgain };
+            platformSteps.value_or(source.automationSteps()) << kTryAgain };
     if (source.isBrowser()
         && (detail.contains(QStringLiteral("JavaScript from Apple Events"), Qt::CaseInsensitive)
             || detail.contains(QStringLiteral("JavaScript through AppleScript"), Qt::CaseInsensitive)))
         return { source.appName() + QStringLiteral(" is blocking JavaScript from Apple Events."),
-            source.javaScriptSteps() << kTryAgain };
-    return { detail, source.automationSteps() + source.javaScriptSteps() << kTryAgain };
+            platformSteps.value_or(source.javaScriptSteps()) << kTryAgain };
+    return { detail, platformSteps.value_or(source.automationSteps() + source.javaScriptSteps()) << kTryAgain };
 }
 
 } // namespace sonaric

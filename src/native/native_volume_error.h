@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 namespace sonaric
 {
 
@@ -23,7 +25,10 @@ public:
     static NativeVolumeError failure(NativeVolumeSource source, const QString& detail);
     /// An error the scripting system or the target application reported: its number (0 when none) and text
     /// (a blank text reads "<App> returned error <number>.").
-    static NativeVolumeError scriptFailure(NativeVolumeSource source, int number, const QString& detail);
+    /// `platformSteps`, when the scripting service gave them, are the fix-it steps that are true on the platform
+    /// in use; they replace the Automation and JavaScript steps.
+    static NativeVolumeError scriptFailure(NativeVolumeSource source, int number, const QString& detail,
+        const std::optional<QStringList>& platformSteps = std::nullopt);
 
     /// The localized description: the message.
     QString errorDescription() const { return message; }

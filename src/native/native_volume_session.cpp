@@ -39,6 +39,62 @@ std::optional<NativeVolumeState> NativeVolumeSession::state() const
     return m_connection ? m_connection->state : std::nullopt;
 }
 
+float NativeVolumeSession::stateVolume() const
+{
+    const auto current = state();
+    return current ? current->volume : 0.0f;
+}
+
+bool NativeVolumeSession::stateMuted() const
+{
+    const auto current = state();
+    return current && current->muted;
+}
+
+QVariantMap NativeVolumeSession::desiredValues() const
+{
+    QVariantMap values;
+    for (auto it = m_desired.begin(); it != m_desired.end(); ++it)
+        values.insert(
+            it.key(), QVariantMap { { QStringLiteral("volume"), it->volume }, { QStringLiteral("muted"), it->muted } });
+    return values;
+}
+
+std::optional<NativeVolumeTab> NativeVolumeSession::tab(const QString& tabID) const
+{
+    if (!m_connection)
+        return std::nullopt;
+    for (const NativeVolumeTab& tab : m_connection->tabs)
+        if (tab.id == tabID)
+            return tab;
+    return std::nullopt;
+}
+
+void NativeVolumeSession::update(float volume, bool muted, const QString& key)
+{
+    update(NativeVolumeState { volume, muted }, key);
+}
+
+void NativeVolumeSession::setTabVolume(const QString& tabID, float volume)
+{
+    if (const auto found = tab(tabID))
+        setVolume(volume, found);
+}
+
+void NativeVolumeSession::toggleTabMute(const QString& tabID)
+{
+    if (const auto found = tab(tabID))
+        toggleMute(found);
+}
+
+void NativeVolumeSession::switchToNative()
+{
+    connect([self = QPointer(this)] {
+        if (self)
+            emit self->switchToNativeFailed();
+    });
+}
+
 void NativeVolumeSession::connect(std::function<void()> onFailure)
 {
     if (m_busy)
@@ -161,11 +217,15 @@ void NativeVolumeSession::update(const NativeVolumeState& state, const QString& 
             desired, current, cancellation, onMainThread([this, revision](const NativeVolumeResult& result) {
                 if (m_revision != revision || result.isCancelled())
                     return;
-                setDesired({});
-                if (result.isSuccess())
+                if (result.isSuccess()) {
+                    // The new connection first: emptying `desired` before it would show the old level for
+                    // one notification.
                     setConnection(result.connection());
-                else
+                    setDesired({});
+                } else {
+                    setDesired({});
                     fail(result.error());
+                }
                 dropTask();
             }));
     });
@@ -176,6 +236,12 @@ CancellationToken NativeVolumeSession::startTask()
 {
     m_task = Task {};
     return m_task->cancellation;
+}
+
+void NativeVolumeSession::cancelPendingWork()
+{
+    cancelTask();
+    ++m_revision;
 }
 
 void NativeVolumeSession::cancelTask()
@@ -216,6 +282,7 @@ void NativeVolumeSession::setConnection(std::optional<NativeVolumeConnection> co
         return;
     m_connection = std::move(connection);
     emit connectionChanged();
+    publishState();
 }
 
 void NativeVolumeSession::setBusy(bool busy)
@@ -244,6 +311,16 @@ void NativeVolumeSession::setDesired(NativeVolumeChanges desired)
         return;
     m_desired = std::move(desired);
     emit desiredChanged();
+    publishState();
+}
+
+void NativeVolumeSession::publishState()
+{
+    const auto current = state();
+    if (current == m_publishedState)
+        return;
+    m_publishedState = current;
+    emit stateChanged();
 }
 
 } // namespace sonaric

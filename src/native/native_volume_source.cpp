@@ -1,13 +1,15 @@
 #include "native/native_volume_source.h"
 
+#include "platform/workspace/linux_application_ids.h"
 #include "platform/workspace/workspace.h"
 
 namespace sonaric
 {
 
-const std::array<NativeVolumeSource, 7>& NativeVolumeSource::allCases()
+const std::array<NativeVolumeSource, 8>& NativeVolumeSource::allCases()
 {
-    static const std::array<NativeVolumeSource, 7> cases { safari, chrome, edge, brave, spotify, appleMusic, appleTV };
+    static const std::array<NativeVolumeSource, 8> cases { safari, chrome, edge, brave, chromium, spotify, appleMusic,
+        appleTV };
     return cases;
 }
 
@@ -16,6 +18,13 @@ std::optional<NativeVolumeSource> NativeVolumeSource::connector(const QString& b
     for (const NativeVolumeSource source : allCases()) {
         if (source.bundleID() == bundleID)
             return source;
+    }
+    // The Linux workspace reports desktop-entry ids ("google-chrome", "com.spotify.Client").
+    if (const auto known = LinuxApplicationIds::builtIn().bundleIDFor(bundleID)) {
+        for (const NativeVolumeSource source : allCases()) {
+            if (source.bundleID() == *known)
+                return source;
+        }
     }
     return std::nullopt;
 }
@@ -35,6 +44,7 @@ constexpr Texts texts[] = {
     { "com.google.Chrome", "Google Chrome", "Chrome", "Chrome tabs" },
     { "com.microsoft.edgemac", "Microsoft Edge", "Edge", "Edge tabs" },
     { "com.brave.Browser", "Brave Browser", "Brave", "Brave tabs" },
+    { "org.chromium.Chromium", "Chromium", "Chromium", "Chromium tabs" },
     { "com.spotify.client", "Spotify", "Spotify", "Spotify" },
     { "com.apple.Music", "Music", "Music", "Apple Music" },
     { "com.apple.TV", "TV", "TV", "Apple TV" },
@@ -102,6 +112,7 @@ QStringList NativeVolumeSource::javaScriptSteps() const
     case chrome:
     case edge:
     case brave:
+    case chromium:
         return { QStringLiteral("In ") + menuName()
             + QStringLiteral("'s menu bar, choose View > Developer > Allow JavaScript from Apple Events.") };
     default:

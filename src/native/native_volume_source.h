@@ -12,26 +12,27 @@ namespace sonaric
 
 class Workspace;
 
-/// One of the seven applications whose own volume a native connector drives: four browsers (a volume and
+/// One of the eight applications whose own volume a native connector drives: five browsers (a volume and
 /// mute per playing tab) and three media applications (one volume). Carries every per-source text.
 class NativeVolumeSource
 {
 public:
     /// In declaration order, which is also the order of `allCases()`, of the mixer's sessions and of the
     /// Connectors pane.
-    enum Case { safari, chrome, edge, brave, spotify, appleMusic, appleTV };
+    enum Case { safari, chrome, edge, brave, chromium, spotify, appleMusic, appleTV };
 
     constexpr NativeVolumeSource(Case value)
         : m_value(value)
     {
     }
 
-    static const std::array<NativeVolumeSource, 7>& allCases();
-    /// The first source (in `allCases()` order) whose bundle identifier equals `bundleID` exactly.
+    static const std::array<NativeVolumeSource, 8>& allCases();
+    /// The first source (in `allCases()` order) whose bundle identifier equals `bundleID` exactly; else the source
+    /// whose application the Linux desktop knows by that id (a desktop-entry, Flatpak or Snap id, exactly).
     static std::optional<NativeVolumeSource> connector(const QString& bundleID);
 
     constexpr Case value() const { return m_value; }
-    constexpr bool isBrowser() const { return m_value <= brave; }
+    constexpr bool isBrowser() const { return m_value <= chromium; }
 
     QString bundleID() const;
     /// The name used in sentences about the running application ("Google Chrome", "Music").

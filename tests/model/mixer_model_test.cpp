@@ -190,6 +190,40 @@ TEST(MixerModel, ANativeConnectionTakesOverAndGivesBack)
     EXPECT_EQ(model.apps().size(), 2u);
 }
 
+TEST(MixerModel, ANativeConnectionTakesOverAnApplicationKnownByItsLinuxID)
+{
+    // The Linux workspace names applications by their desktop entries: Debian's package, the Flatpak.
+    for (const QString& id : { QStringLiteral("spotify"), QStringLiteral("com.spotify.Client") }) {
+        Scene scene = modelScene();
+        for (auto& app : scene.applications) {
+            if (app.bundleIdentifier == kSpotify)
+                app.bundleIdentifier = id;
+        }
+        for (auto& process : scene.processes) {
+            if (process.bundleID == kSpotify)
+                process.bundleID = id;
+        }
+        ModelFixture f(scene);
+        MixerModel& model = f.start();
+        model.setVolume(0.4f, f.app(id));
+        ASSERT_EQ(model.engine().taps().size(), 1u);
+        NativeVolumeSession* session = model.connector(f.app(id));
+        ASSERT_NE(session, nullptr) << id.toStdString();
+        EXPECT_EQ(session->source(), NativeVolumeSource::spotify);
+
+        f.spotifyController->answers.push_back(appConnection(0.7f));
+        session->connect();
+        ASSERT_TRUE(waitUntil([&] { return session->isConnected(); }));
+        EXPECT_TRUE(model.engine().taps().empty()) << "gain 1 under native control: no tap";
+        EXPECT_EQ(model.apps().size(), 1u) << "the row gives way to the native row";
+
+        session->disconnect();
+        ASSERT_TRUE(waitUntil([&] { return !session->isConnected(); }));
+        EXPECT_EQ(model.engine().taps().at(id).targetGain, 0.4f);
+        EXPECT_EQ(model.apps().size(), 2u);
+    }
+}
+
 TEST(MixerModel, EngineFailuresBecomeTheLastError)
 {
     ModelFixture f;
@@ -232,4 +266,40 @@ TEST(MixerModel, WhileThePopoverIsOpenNewPlayersShowUpWithinATick)
     f.hw.setProcessPlaying(f.hw.processObjects()[1], false);
     spin(1800);
     EXPECT_EQ(model.apps().size(), 3u) << "no refresh on a timer once the popover closed";
+}
+
+TEST(MixerModel, TheViewsChangeApplicationsByTheirId)
+{
+    ModelFixture f;
+    MixerModel& model = f.start();
+    QSignalSpy changed(&model, &MixerModel::changed);
+
+    model.setVolume(kPlayer, 0.5f);
+    EXPECT_EQ(model.level(kPlayer), 0.5f);
+    EXPECT_NEAR(f.listen()["spk"], kPlayerAmplitude * 0.5f, 0.02f) << "a listed application is pushed at once";
+    model.toggleMute(kPlayer);
+    EXPECT_TRUE(model.isMuted(kPlayer));
+    EXPECT_EQ(model.mutedValues(), QStringList { kPlayer });
+    model.toggleMute(kPlayer);
+
+    EXPECT_FALSE(model.setRoute(QStringLiteral("gone"), kPlayer)) << "a device that is not listed";
+    EXPECT_FALSE(model.route(kPlayer).isValid());
+    EXPECT_TRUE(model.setRoute(QStringLiteral("phones"), kPlayer));
+    EXPECT_EQ(model.route(kPlayer).value<OutputRoute>(), (OutputRoute { "phones", "Headphones" }));
+    EXPECT_EQ(model.routeValues().value(kPlayer).value<OutputRoute>().name, "Headphones");
+    EXPECT_GT(f.listen()["phones"], 0.2f);
+    EXPECT_TRUE(model.setRoute(QString(), kPlayer));
+    EXPECT_TRUE(model.routes().isEmpty());
+
+    // An application that is not discovered keeps what the user chose for when it is.
+    model.setVolume(QStringLiteral("com.example.later"), 1.5f);
+    model.toggleMute(QStringLiteral("com.example.later"));
+    EXPECT_EQ(model.volumeValues().value(QStringLiteral("com.example.later")).toFloat(), 1.5f);
+    EXPECT_TRUE(model.isMuted(QStringLiteral("com.example.later")));
+    EXPECT_EQ(model.level(QStringLiteral("com.example.unknown")), 1.0f);
+    EXPECT_EQ(changed.count(), 7);
+
+    EXPECT_EQ(model.connectorFor(kSpotify), model.nativeSessions()[5]);
+    EXPECT_EQ(model.connectorFor(kPlayer), nullptr);
+    EXPECT_EQ(model.nativeSessionObjects().size(), 8);
 }

@@ -195,6 +195,24 @@ TEST_F(ChromiumRun, EveryProcessIsScannedAndMergedInProcessOrder)
     EXPECT_TRUE((*replies)[1].contains("bbbb2222"));
 }
 
+TEST_F(ChromiumRun, ProcessesAreFoundByTheIdsTheLinuxWorkspaceReports)
+{
+    desk.browser("chromium", "Chromium", 901, { window({ pageTab("https://www.youtube.com/1", "aaaa1111", "A") }) });
+    desk.browser("org.chromium.Chromium", "Chromium", 902,
+        { window({ pageTab("https://www.youtube.com/2", "bbbb2222", "B") }) });
+    desk.browser(
+        "google-chrome", "Google Chrome", 903, { window({ pageTab("https://www.youtube.com/3", "cccc3333", "C") }) });
+    const auto chromium = run(NativeVolumeSource::chromium);
+    ASSERT_TRUE(chromium);
+    ASSERT_EQ(chromium->size(), 2);
+    EXPECT_TRUE((*chromium)[0].contains("aaaa1111"));
+    EXPECT_TRUE((*chromium)[1].contains("bbbb2222"));
+    const auto chrome = run(NativeVolumeSource::chrome);
+    ASSERT_TRUE(chrome);
+    ASSERT_EQ(chrome->size(), 1);
+    EXPECT_TRUE(chrome->first().contains("cccc3333"));
+}
+
 TEST_F(ChromiumRun, AFailingProcessIsSkipped)
 {
     desk.browser("com.google.Chrome", "Google Chrome", 733,

@@ -35,7 +35,8 @@ struct Desk {
         Scene scene;
         scene.installed = { QStringLiteral("com.apple.Safari"), QStringLiteral("com.google.Chrome"),
             QStringLiteral("com.microsoft.edgemac"), QStringLiteral("com.brave.Browser"),
-            QStringLiteral("com.spotify.client"), QStringLiteral("com.apple.Music"), QStringLiteral("com.apple.TV") };
+            QStringLiteral("org.chromium.Chromium"), QStringLiteral("com.spotify.client"),
+            QStringLiteral("com.apple.Music"), QStringLiteral("com.apple.TV") };
         return scene;
     }
 

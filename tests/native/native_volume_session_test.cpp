@@ -13,8 +13,8 @@ using namespace sonaric::test;
 namespace
 {
 
-const NativeVolumeSource kSpotify = NativeVolumeSource::allCases()[4];
-const NativeVolumeSource kChrome = NativeVolumeSource::allCases()[1];
+const NativeVolumeSource kSpotify = NativeVolumeSource::spotify;
+const NativeVolumeSource kChrome = NativeVolumeSource::chrome;
 
 struct Fixture {
     explicit Fixture(NativeVolumeSource source = kSpotify)
@@ -197,4 +197,46 @@ TEST(NativeVolumeSession, ConnectWhileConnectedReconnects)
     f.connect(appConnection(0.6f));
     EXPECT_EQ(f.session->connection(), appConnection(0.6f));
     EXPECT_EQ(f.changes, (std::vector { true, true }));
+}
+
+TEST(NativeVolumeSession, AConfirmedChangeNeverShowsTheOldLevelOnTheWay)
+{
+    // What a row would show at every notification the session sends: the application's level, or a tab's
+    // (its pending change, else what the page last said).
+    const NativeVolumeTab playing = tab("tabaaaa1", 0.8f);
+    const struct {
+        const char* what;
+        NativeVolumeSource source;
+        NativeVolumeConnection before, after;
+        std::function<void(NativeVolumeSession&)> move;
+        std::function<float(const NativeVolumeSession&)> shown;
+    } cases[] = {
+        { "the application's slider", kSpotify, appConnection(0.8f), appConnection(0.41f),
+            [](NativeVolumeSession& s) { s.setVolume(0.4f); },
+            [](const NativeVolumeSession& s) { return s.state() ? s.state()->volume : -1.0f; } },
+        { "a tab's slider", kChrome, { std::nullopt, { playing } },
+            { std::nullopt, { { playing.id, playing.title, true, { 0.41f, false } } } },
+            [&](NativeVolumeSession& s) { s.setVolume(0.4f, playing); },
+            [&](const NativeVolumeSession& s) {
+                if (s.desired().contains(playing.id))
+                    return s.desired()[playing.id].volume;
+                return s.connection() && !s.connection()->tabs.empty() ? s.connection()->tabs[0].state.volume : -1.0f;
+            } },
+    };
+    for (const auto& c : cases) {
+        Fixture f(c.source);
+        f.connect(c.before);
+        std::vector<float> shown;
+        const auto record = [&] { shown.push_back(c.shown(*f.session)); };
+        QObject::connect(f.session.get(), &NativeVolumeSession::connectionChanged, record);
+        QObject::connect(f.session.get(), &NativeVolumeSession::desiredChanged, record);
+        QObject::connect(f.session.get(), &NativeVolumeSession::stateChanged, record);
+        c.move(*f.session);
+        ASSERT_TRUE(waitUntil([&] { return f.fake->count(FakeController::Kind::set) == 1; }));
+        f.fake->release(c.after);
+        ASSERT_TRUE(waitUntil([&] { return f.session->desired().isEmpty(); }));
+        ASSERT_FALSE(shown.empty());
+        EXPECT_EQ(shown.back(), 0.41f) << c.what;
+        EXPECT_EQ(std::count(shown.begin(), shown.end(), 0.8f), 0) << c.what << ": the old level showed again";
+    }
 }

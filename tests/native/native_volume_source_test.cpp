@@ -18,16 +18,17 @@ const QString kAutomation1 = QStringLiteral("Open System Settings > Privacy & Se
 TEST(NativeVolumeSource, AllCasesAreInDeclarationOrder)
 {
     const auto& all = NativeVolumeSource::allCases();
-    ASSERT_EQ(all.size(), 7u);
+    ASSERT_EQ(all.size(), 8u);
     EXPECT_EQ(all[0], NativeVolumeSource::safari);
     EXPECT_EQ(all[1], NativeVolumeSource::chrome);
     EXPECT_EQ(all[2], NativeVolumeSource::edge);
     EXPECT_EQ(all[3], NativeVolumeSource::brave);
-    EXPECT_EQ(all[4], NativeVolumeSource::spotify);
-    EXPECT_EQ(all[5], NativeVolumeSource::appleMusic);
-    EXPECT_EQ(all[6], NativeVolumeSource::appleTV);
-    for (int i = 0; i < 7; ++i)
-        EXPECT_EQ(all[std::size_t(i)].isBrowser(), i < 4);
+    EXPECT_EQ(all[4], NativeVolumeSource::chromium);
+    EXPECT_EQ(all[5], NativeVolumeSource::spotify);
+    EXPECT_EQ(all[6], NativeVolumeSource::appleMusic);
+    EXPECT_EQ(all[7], NativeVolumeSource::appleTV);
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(all[std::size_t(i)].isBrowser(), i < 5);
 }
 
 struct Texts {
@@ -45,6 +46,7 @@ TEST(NativeVolumeSource, PerSourceTexts)
         { NativeVolumeSource::chrome, "com.google.Chrome", "Google Chrome", "Chrome", "Chrome tabs" },
         { NativeVolumeSource::edge, "com.microsoft.edgemac", "Microsoft Edge", "Edge", "Edge tabs" },
         { NativeVolumeSource::brave, "com.brave.Browser", "Brave Browser", "Brave", "Brave tabs" },
+        { NativeVolumeSource::chromium, "org.chromium.Chromium", "Chromium", "Chromium", "Chromium tabs" },
         { NativeVolumeSource::spotify, "com.spotify.client", "Spotify", "Spotify", "Spotify" },
         { NativeVolumeSource::appleMusic, "com.apple.Music", "Music", "Music", "Apple Music" },
         { NativeVolumeSource::appleTV, "com.apple.TV", "TV", "TV", "Apple TV" },
@@ -64,6 +66,7 @@ TEST(NativeVolumeSource, OpenStepsThroughNotRunningFailure)
         { NativeVolumeSource::chrome, "Open Google Chrome." },
         { NativeVolumeSource::edge, "Open Microsoft Edge." },
         { NativeVolumeSource::brave, "Open Brave Browser." },
+        { NativeVolumeSource::chromium, "Open Chromium." },
         { NativeVolumeSource::spotify, "Open the Spotify desktop app." },
         { NativeVolumeSource::appleMusic, "Open the Music app." },
         { NativeVolumeSource::appleTV, "Open the TV app." },
@@ -93,6 +96,29 @@ TEST(NativeVolumeSource, ConnectorForBundleIDIsExactAndCaseSensitive)
     EXPECT_EQ(NativeVolumeSource::connector(""), std::nullopt);
     for (const NativeVolumeSource source : NativeVolumeSource::allCases())
         EXPECT_EQ(NativeVolumeSource::connector(source.bundleID()), source);
+}
+
+TEST(NativeVolumeSource, ConnectorForLinuxDesktopIDs)
+{
+    const std::pair<const char*, std::optional<NativeVolumeSource>> table[] = {
+        { "spotify", NativeVolumeSource::spotify },
+        { "com.spotify.Client", NativeVolumeSource::spotify }, // Flatpak
+        { "spotify_spotify.desktop", NativeVolumeSource::spotify }, // Snap, with the file's suffix
+        { "google-chrome", NativeVolumeSource::chrome },
+        { "google-chrome-beta", NativeVolumeSource::chrome },
+        { "microsoft-edge", NativeVolumeSource::edge },
+        { "com.microsoft.Edge", NativeVolumeSource::edge },
+        { "brave-browser", NativeVolumeSource::brave },
+        { "chromium", NativeVolumeSource::chromium },
+        { "chromium-browser", NativeVolumeSource::chromium },
+        { "chromium_chromium", NativeVolumeSource::chromium },
+        { "Chromium", std::nullopt }, // exact, like the bundle identifiers
+        { "chromium.desktop.desktop", std::nullopt },
+        { "firefox", std::nullopt },
+        { "spotify-launcher", std::nullopt },
+    };
+    for (const auto& [id, source] : table)
+        EXPECT_EQ(NativeVolumeSource::connector(QString::fromUtf8(id)), source) << id;
 }
 
 TEST(NativeVolumeSource, IsInstalledAsksTheWorkspaceEveryTime)
@@ -217,6 +243,23 @@ TEST(NativeVolumeError, BlockingSafariNamesBothSafariSteps)
     EXPECT_EQ(error.message, "Safari is blocking JavaScript from Apple Events.");
     EXPECT_EQ(error.steps.size(), 3);
     EXPECT_TRUE(error.steps[0].startsWith("In Safari, choose Safari > Settings > Advanced"));
+}
+
+TEST(NativeVolumeError, PlatformStepsReplaceTheAutomationAndJavaScriptSteps)
+{
+    const QStringList linux { "Open chrome://extensions." };
+    const auto refused = NativeVolumeError::scriptFailure(NativeVolumeSource::chromium, -1743, "x", linux);
+    EXPECT_EQ(refused.message, "Sonaric isn't allowed to control Chromium.");
+    EXPECT_EQ(refused.steps, (QStringList { "Open chrome://extensions.", kTryAgain }));
+    const auto blocking = NativeVolumeError::scriptFailure(
+        NativeVolumeSource::chromium, 8, "JavaScript from Apple Events is off", linux);
+    EXPECT_EQ(blocking.message, "Chromium is blocking JavaScript from Apple Events.");
+    EXPECT_EQ(blocking.steps, (QStringList { "Open chrome://extensions.", kTryAgain }));
+    const auto other = NativeVolumeError::scriptFailure(NativeVolumeSource::chromium, -600, "It went wrong.", linux);
+    EXPECT_EQ(other, NativeVolumeError("It went wrong.", { "Open chrome://extensions.", kTryAgain }));
+    // No steps of its own on the platform: only the retry.
+    EXPECT_EQ(NativeVolumeError::scriptFailure(NativeVolumeSource::spotify, 0, "Nope.", QStringList {}).steps,
+        (QStringList { kTryAgain }));
 }
 
 } // namespace

@@ -264,12 +264,18 @@ Scene readScene(const QJsonValue& root)
     const QJsonArray applications = top.array("applications");
     for (qsizetype i = 0; i < applications.size(); ++i) {
         const Fields f(applications[i], indexed("applications", i));
-        f.allowOnly({ "pid", "bundleID", "name", "policy" });
+        f.allowOnly({ "pid", "bundleID", "name", "policy", "icon" });
         RunningApplication app;
         app.processIdentifier = pid_t(f.integer("pid", 1, INT32_MAX));
         app.bundleIdentifier = f.optionalString("bundleID").value_or(QString());
         app.localizedName = f.optionalString("name").value_or(QString());
         app.activationPolicy = policy(f);
+        // Icons are looked up by bundle identifier, so an application without one cannot carry an icon.
+        if (const auto icon = f.optionalString("icon")) {
+            if (app.bundleIdentifier.isEmpty())
+                Fields::fail(f.at("icon"), QStringLiteral("an application without a bundleID has no icon"));
+            scene.applicationIcons[app.bundleIdentifier] = *icon;
+        }
         scene.applications.push_back(std::move(app));
     }
 

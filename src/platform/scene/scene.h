@@ -8,6 +8,7 @@
 
 #include <QString>
 
+#include <map>
 #include <optional>
 #include <vector>
 
@@ -51,6 +52,7 @@ struct Scene {
     std::vector<RunningApplication> applications;
     std::vector<SceneProcess> processes;
     std::vector<QString> installed; ///< bundle identifiers installed besides the running applications
+    std::map<QString, QString> applicationIcons; ///< bundle identifier → icon theme name or absolute file path
     std::optional<pid_t> ownPid; ///< this program's pid inside the scene; absent: the real one
     bool hasResponsibleProcessFunction = true;
 };

@@ -68,6 +68,7 @@ inline constexpr int errAENoSuchObject = -1728;
 inline constexpr int errAEEventNotHandled = -1708;
 inline constexpr int errAETimeout = -1712;
 inline constexpr int procNotFound = -600;
+inline constexpr int errAEWriteDenied = -10006;
 
 /// One node of an Apple-event descriptor tree. A value type with equality over its whole content.
 class AppleEventDescriptor

@@ -6,6 +6,7 @@
 #include "platform/scripting/apple_event_descriptor.h"
 
 #include <QString>
+#include <QStringList>
 #include <QVariantMap>
 
 #include <optional>
@@ -16,6 +17,10 @@ namespace sonaric
 /// The error-dictionary keys of NSAppleScript.
 inline const QString NSAppleScriptErrorMessage = QStringLiteral("NSAppleScriptErrorMessage");
 inline const QString NSAppleScriptErrorNumber = QStringLiteral("NSAppleScriptErrorNumber");
+/// The error-dictionary key of a failure's recovery suggestion. Here it holds the platform's own numbered fix-it
+/// steps (a QStringList): a platform whose places differ from the ones the connectors name (the Automation
+/// privacy pane, the browsers' "Allow JavaScript from Apple Events") says what is true there instead.
+inline const QString NSLocalizedRecoverySuggestionErrorKey = QStringLiteral("NSLocalizedRecoverySuggestion");
 
 /// What running one AppleScript text gave.
 struct AppleScriptExecution {
@@ -32,6 +37,8 @@ struct AppleScriptExecution {
 struct AppleEventSendError {
     int code = 0;
     QString localizedDescription;
+    /// The platform's numbered fix-it steps, when it knows them (see NSLocalizedRecoverySuggestionErrorKey).
+    std::optional<QStringList> localizedRecoverySuggestion = std::nullopt;
     bool operator==(const AppleEventSendError&) const = default;
 };
 

@@ -59,9 +59,19 @@ public:
     /// Pops `menu` up at the item (at `location` when given) and returns when the menu has closed.
     virtual void popUpMenu(QMenu& menu, std::optional<QPoint> location) = 0;
 
+    /// The menu that a tray which draws menus itself shows on a right-click, or nullptr. A StatusNotifierItem host
+    /// (GNOME's AppIndicator extension, xfce4-panel, KDE Plasma, waybar) renders it from com.canonical.dbusmenu and
+    /// never tells the program about that click; the menu's actions are triggered as the host reports the choice
+    /// and its aboutToShow/aboutToHide are emitted as the host opens and closes it. Set it before the event loop
+    /// first turns (hosts read it when the item registers) and keep it alive while it is set; its actions may
+    /// change at any time. Trays that report right-clicks instead (XEmbed) send rightMouseUp as before.
+    virtual void setContextMenu(QMenu* menu) { Q_UNUSED(menu) }
+
 signals:
     /// A click on the item; sent once per button release.
     void clicked(const sonaric::StatusItemEvent& event);
 };
 
 } // namespace sonaric
+
+Q_DECLARE_METATYPE(sonaric::StatusItemEvent)

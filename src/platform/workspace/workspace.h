@@ -3,6 +3,7 @@
 // The workspace service: the running applications and what the desktop knows about installed ones.
 
 #include <QString>
+#include <QUrl>
 
 #include <functional>
 #include <optional>
@@ -41,10 +42,15 @@ public:
     virtual std::optional<RunningApplication> runningApplication(pid_t pid) const = 0;
     /// Where the application with this bundle identifier is installed; null when it is not.
     virtual QString urlForApplication(const QString& bundleIdentifier) const = 0;
+    /// The icon of the application with this bundle identifier: an icon theme name or an absolute file path;
+    /// empty when the application is unknown or names no icon.
+    virtual QString iconForApplication(const QString& bundleIdentifier) const = 0;
     /// The responsible-process function when the platform has one; empty otherwise.
     virtual ResponsibleProcessFunction responsibleProcessFunction() const = 0;
     /// This program's own process identifier.
     virtual pid_t processIdentifier() const = 0;
+    /// Hands `url` to the desktop's handler for it (a web address to the browser); false when none took it.
+    virtual bool openURL(const QUrl& url) = 0;
 };
 
 } // namespace sonaric

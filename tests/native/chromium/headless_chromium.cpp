@@ -66,6 +66,19 @@ bool HeadlessChromium::start(QString* error)
         QStringLiteral("--remote-debugging-port=0"),
         QStringLiteral("about:blank"),
     });
+    if (!m_extension.isEmpty()) {
+        QStringList arguments = m_process->arguments();
+        arguments.removeAll(QStringLiteral("--disable-extensions"));
+        arguments.replace(arguments.indexOf(QStringLiteral("--headless")), QStringLiteral("--headless=new"));
+        arguments.insert(arguments.size() - 1, QStringLiteral("--load-extension=") + m_extension);
+        arguments.insert(arguments.size() - 1, QStringLiteral("--disable-extensions-except=") + m_extension);
+        m_process->setArguments(arguments);
+    }
+    if (!m_runtimeDirectory.isEmpty()) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtimeDirectory);
+        m_process->setProcessEnvironment(environment);
+    }
     m_process->setStandardOutputFile(QProcess::nullDevice());
     m_process->setStandardErrorFile(QProcess::nullDevice());
     m_process->start();
@@ -127,10 +140,21 @@ void HeadlessChromium::onEvent(const CdpClient::Event& event)
     m_client->post(QStringLiteral("Fetch.continueRequest"), params, event.sessionId);
 }
 
-std::optional<HeadlessChromium::Page> HeadlessChromium::open(const QString& url, int timeoutMs)
+pid_t HeadlessChromium::processId() const
+{
+    return m_process ? pid_t(m_process->processId()) : 0;
+}
+
+QString HeadlessChromium::profilePath() const
+{
+    return m_profile ? m_profile->path() : QString();
+}
+
+std::optional<HeadlessChromium::Page> HeadlessChromium::open(const QString& url, int timeoutMs, bool newWindow)
 {
     const auto created = m_client->call(QStringLiteral("Target.createTarget"),
-        QJsonObject { { QStringLiteral("url"), QStringLiteral("about:blank") } });
+        QJsonObject {
+            { QStringLiteral("url"), QStringLiteral("about:blank") }, { QStringLiteral("newWindow"), newWindow } });
     if (!created.ok())
         return std::nullopt;
     Page page { created.result.value(QStringLiteral("targetId")).toString(), {} };
@@ -158,6 +182,16 @@ std::optional<HeadlessChromium::Page> HeadlessChromium::open(const QString& url,
 void HeadlessChromium::close(const Page& page)
 {
     m_client->call(QStringLiteral("Target.closeTarget"), QJsonObject { { QStringLiteral("targetId"), page.targetId } });
+}
+
+bool HeadlessChromium::hasTarget(const QString& targetId)
+{
+    const auto targets = m_client->call(QStringLiteral("Target.getTargets"));
+    for (const QJsonValue& target : targets.result.value(QStringLiteral("targetInfos")).toArray()) {
+        if (target.toObject().value(QStringLiteral("targetId")).toString() == targetId)
+            return true;
+    }
+    return false;
 }
 
 CdpClient::Reply HeadlessChromium::evaluate(const Page& page, const QString& expression, std::optional<int> contextId)

@@ -37,10 +37,20 @@ public:
 
     /// Where every page request is served from: "http://127.0.0.1:PORT".
     void setFixtureOrigin(const QString& origin) { m_origin = origin; }
+    /// Before `start`: load this unpacked extension (and no other), in the new headless mode that runs them.
+    void setExtension(const QString& folder) { m_extension = folder; }
+    /// Before `start`: the browser's $XDG_RUNTIME_DIR (where a native-messaging host looks for Sonaric).
+    void setRuntimeDirectory(const QString& folder) { m_runtimeDirectory = folder; }
 
-    /// Opens a new tab on `url` and waits for its load event.
-    std::optional<Page> open(const QString& url, int timeoutMs = 20000);
+    /// The browser's process and profile, while it runs.
+    pid_t processId() const;
+    QString profilePath() const;
+
+    /// Opens a new tab (in a window of its own with `newWindow`) on `url` and waits for its load event.
+    std::optional<Page> open(const QString& url, int timeoutMs = 20000, bool newWindow = false);
     void close(const Page& page);
+    /// Whether the browser still has this target (a closed tab takes a moment to go).
+    bool hasTarget(const QString& targetId);
 
     /// Runtime.evaluate in the page's own world, or in `contextId` (an isolated world).
     CdpClient::Reply evaluate(const Page& page, const QString& expression, std::optional<int> contextId = {});
@@ -64,6 +74,8 @@ private:
     std::unique_ptr<QProcess> m_process;
     std::unique_ptr<CdpClient> m_client;
     QString m_origin;
+    QString m_extension;
+    QString m_runtimeDirectory;
 };
 
 } // namespace sonaric::test

@@ -893,9 +893,10 @@ void SimulatedAudioHardware::renderCycle(std::uint32_t frames)
         auto& played = m_devices.at(id).played;
         played.insert(played.end(), mix.begin(), mix.end());
         if (m_realTime) {
-            // Nobody collects what the demo plays; keep the last second for meters.
-            const std::size_t keep
-                = std::size_t(m_devices.at(id).scene.sampleRate) * totalChannels(m_devices.at(id).scene.outputStreams);
+            // Nobody collects what the demo plays; keep only its last tenth of a second, in storage that does not
+            // grow past twice that, so a demo left running for days holds a few hundred kilobytes per device.
+            const std::size_t keep = std::size_t(m_devices.at(id).scene.sampleRate)
+                * totalChannels(m_devices.at(id).scene.outputStreams) / 10;
             if (played.size() > 2 * keep)
                 played.erase(played.begin(), played.end() - std::ptrdiff_t(keep));
         }

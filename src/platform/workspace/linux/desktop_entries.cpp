@@ -100,6 +100,8 @@ std::optional<DesktopEntry> DesktopEntries::parse(const QString& path, const QSt
             entry.tryExec = QFileInfo(value).fileName();
         else if (key == QLatin1String("StartupWMClass"))
             entry.startupWMClass = value;
+        else if (key == QLatin1String("Icon"))
+            entry.icon = value;
         else if (key == QLatin1String("NoDisplay") || key == QLatin1String("Hidden")) {
             if (value == QLatin1String("true"))
                 entry.shown = false;

@@ -18,6 +18,7 @@ struct DesktopEntry {
     QString executable; ///< the base name of Exec's program ("totem"), empty when there is none
     QString tryExec;
     QString startupWMClass;
+    QString icon; ///< Icon: an icon theme name or an absolute file path, empty when there is none
     bool shown = true; ///< neither NoDisplay nor Hidden
     bool operator==(const DesktopEntry&) const = default;
 };

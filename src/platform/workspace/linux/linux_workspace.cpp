@@ -1,5 +1,8 @@
 #include "platform/workspace/linux/linux_workspace.h"
 
+#include "platform/workspace/linux_application_ids.h"
+
+#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 
@@ -94,10 +97,31 @@ std::optional<RunningApplication> LinuxWorkspace::runningApplication(pid_t pid) 
     return std::nullopt;
 }
 
+std::optional<DesktopEntry> LinuxWorkspace::entry(const QString& bundleIdentifier) const
+{
+    if (auto entry = m_entries.byId(bundleIdentifier))
+        return entry;
+    // The connectors ask by their own identifiers ("org.chromium.Chromium"); the desktop knows the same
+    // application by its entry's id ("chromium"), whichever of its packages is installed.
+    if (const LinuxApplication* application = LinuxApplicationIds::builtIn().forBundleID(bundleIdentifier)) {
+        for (const QString& id : application->allDesktopIDs()) {
+            if (auto entry = m_entries.byId(id))
+                return entry;
+        }
+    }
+    return std::nullopt;
+}
+
 QString LinuxWorkspace::urlForApplication(const QString& bundleIdentifier) const
 {
-    const auto entry = m_entries.byId(bundleIdentifier);
-    return entry ? entry->path : QString();
+    const auto found = entry(bundleIdentifier);
+    return found ? found->path : QString();
+}
+
+QString LinuxWorkspace::iconForApplication(const QString& bundleIdentifier) const
+{
+    const auto found = entry(bundleIdentifier);
+    return found ? found->icon : QString();
 }
 
 pid_t LinuxWorkspace::responsibleProcess(pid_t pid) const
@@ -123,6 +147,12 @@ ResponsibleProcessFunction LinuxWorkspace::responsibleProcessFunction() const
 pid_t LinuxWorkspace::processIdentifier() const
 {
     return getpid();
+}
+
+bool LinuxWorkspace::openURL(const QUrl& url)
+{
+    // The desktop's portal or xdg-open; it needs the GUI application object the program runs with.
+    return QDesktopServices::openUrl(url);
 }
 
 } // namespace sonaric

@@ -28,8 +28,10 @@ public:
     std::vector<RunningApplication> runningApplications() const override;
     std::optional<RunningApplication> runningApplication(pid_t pid) const override;
     QString urlForApplication(const QString& bundleIdentifier) const override;
+    QString iconForApplication(const QString& bundleIdentifier) const override;
     ResponsibleProcessFunction responsibleProcessFunction() const override;
     pid_t processIdentifier() const override;
+    bool openURL(const QUrl& url) override;
 
     /// The application responsible for `pid`: the nearest process up the parent chain (itself included) that
     /// is an application; `pid` itself when there is none.
@@ -44,6 +46,8 @@ private:
     /// What /proc says about a process, cached for as long as the same process (pid and start time) lives.
     std::optional<ProcessInfo> process(pid_t pid) const;
     std::optional<RunningApplication> application(pid_t pid, const ProcessInfo& info) const;
+    /// The entry with this id, or the installed entry of a connector application known by its bundle identifier.
+    std::optional<DesktopEntry> entry(const QString& bundleIdentifier) const;
 
     DesktopEntries m_entries;
     QString m_procRoot;

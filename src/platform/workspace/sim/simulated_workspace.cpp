@@ -9,6 +9,7 @@ namespace sonaric
 SimulatedWorkspace::SimulatedWorkspace(const Scene& scene)
     : m_running(scene.applications)
     , m_installed(scene.installed)
+    , m_icons(scene.applicationIcons)
     , m_ownPid(scene.ownPid.value_or(::getpid()))
     , m_hasResponsibleFunction(scene.hasResponsibleProcessFunction)
 {
@@ -44,6 +45,13 @@ QString SimulatedWorkspace::urlForApplication(const QString& bundleIdentifier) c
     return QStringLiteral("file:///Applications/%1.app").arg(bundleIdentifier);
 }
 
+QString SimulatedWorkspace::iconForApplication(const QString& bundleIdentifier) const
+{
+    std::lock_guard lock(m_mutex);
+    const auto it = m_icons.find(bundleIdentifier);
+    return it == m_icons.end() ? QString() : it->second;
+}
+
 ResponsibleProcessFunction SimulatedWorkspace::responsibleProcessFunction() const
 {
     if (!m_hasResponsibleFunction)
@@ -58,6 +66,19 @@ ResponsibleProcessFunction SimulatedWorkspace::responsibleProcessFunction() cons
 pid_t SimulatedWorkspace::processIdentifier() const
 {
     return m_ownPid;
+}
+
+bool SimulatedWorkspace::openURL(const QUrl& url)
+{
+    std::lock_guard lock(m_mutex);
+    m_opened.push_back(url);
+    return true;
+}
+
+std::vector<QUrl> SimulatedWorkspace::openedURLs() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_opened;
 }
 
 void SimulatedWorkspace::launch(RunningApplication app)

@@ -19,8 +19,12 @@ public:
     std::vector<RunningApplication> runningApplications() const override;
     std::optional<RunningApplication> runningApplication(pid_t pid) const override;
     QString urlForApplication(const QString& bundleIdentifier) const override;
+    QString iconForApplication(const QString& bundleIdentifier) const override;
     ResponsibleProcessFunction responsibleProcessFunction() const override;
     pid_t processIdentifier() const override;
+    /// Records the URL instead of opening it; `openedURLs` lists them in order.
+    bool openURL(const QUrl& url) override;
+    std::vector<QUrl> openedURLs() const;
 
     void launch(RunningApplication app);
     void terminate(pid_t pid);
@@ -31,7 +35,9 @@ private:
     mutable std::mutex m_mutex;
     std::vector<RunningApplication> m_running;
     std::vector<QString> m_installed;
+    std::map<QString, QString> m_icons;
     std::map<pid_t, pid_t> m_responsible;
+    std::vector<QUrl> m_opened;
     pid_t m_ownPid;
     bool m_hasResponsibleFunction;
 };
