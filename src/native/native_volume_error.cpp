@@ -19,8 +19,8 @@ NativeVolumeError NativeVolumeError::failure(NativeVolumeSource source, const QS
     return { source.title() + QStringLiteral(" returned an invalid volume."), { fix, kTryAgain } };
 }
 
-NativeVolumeError NativeVolumeError::scriptFailure(NativeVolumeSource source, int number, const QString& reported,
-    const std::optional<QStringList>& platformSteps)
+NativeVolumeError NativeVolumeError::scriptFailure(
+    NativeVolumeSource source, int number, const QString& reported, const std::optional<QStringList>& platformSteps)
 {
     // The text comes from the other application or the scripting system; a blank one would show an empty error.
     const QString detail = reported.trimmed().isEmpty()
