@@ -2,14 +2,20 @@
 
 #include "app/platform.h"
 #include "app/popover_window.h"
+#include "app/settings/settings_window.h"
 #include "app/status_bar_controller.h"
 #include "model/mixer_model.h"
+#include "platform/app_identity.h"
 #include "platform/audio/sim/simulated_audio_hardware.h"
+#include "platform/login/launch_at_login.h"
+#include "platform/login/linux/xdg_autostart_login_item.h"
 #include "platform/tray/status_item.h"
+#include "ui/settings_navigation.h"
 #include "ui/ui.h"
 #include "update/updater.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QQmlEngine>
 #include <QSettings>
 #include <QTextStream>
@@ -59,9 +65,34 @@ void AppDelegate::applicationDidFinishLaunching()
     });
     QObject::connect(
         m_statusBar.get(), &StatusBarController::quitRequested, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    makeSettings();
     m_updater->start();
     if (!m_item->hasButton())
         QTextStream(stderr) << "sonaric: no system tray was found; run sonaric again to open the mixer" << Qt::endl;
+}
+
+void AppDelegate::makeSettings()
+{
+    // Autostart entries are files of the user's own, so the demo registers for real too.
+    auto loginItem = std::make_unique<XdgAutostartLoginItem>(QString::fromLatin1(kSonaricBundleIdentifier));
+    const QString autostartFolder = loginItem->folder();
+    m_loginItem = std::move(loginItem);
+    m_launchAtLogin = std::make_unique<LaunchAtLogin>(*m_loginItem, [this, autostartFolder] {
+        QDir().mkpath(autostartFolder);
+        m_platform.workspace->openURL(QUrl::fromLocalFile(autostartFolder));
+    });
+    m_navigation = std::make_unique<SettingsNavigation>();
+    m_settingsWindow = std::make_unique<SettingsWindow>(
+        *m_engine, *m_navigation, *m_model, *m_platform.workspace, *m_launchAtLogin, m_updater.get());
+    QObject::connect(m_statusBar.get(), &StatusBarController::settingsRequested, m_settingsWindow.get(),
+        [this](int pane, int highlighted) {
+            m_settingsWindow->show(pane, highlighted);
+            if (!m_settingsWindow->loadError().isEmpty())
+                QTextStream(stderr) << "sonaric: the settings view did not load: " << m_settingsWindow->loadError()
+                                    << Qt::endl;
+        });
+    QObject::connect(
+        m_settingsWindow.get(), &SettingsWindow::quitRequested, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
 }
 
 void AppDelegate::applicationWillTerminate()

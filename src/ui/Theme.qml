@@ -53,6 +53,18 @@ QtObject {
     readonly property real symbolSize: 16
     readonly property real smallSymbolSize: 11
 
+    readonly property color green: dark ? "#30d158" : "#248a3d"
+    readonly property color blue: dark ? "#0a84ff" : "#0a64d6"
+
+    /// The application font at `size` on a scale where 13 is the application font's own size.
+    function systemFont(size: real, weight: int): font {
+        return Qt.font({
+            family: base.family,
+            pointSize: base.pointSize * size / 13,
+            weight: weight
+        });
+    }
+
     function tint(color: color, opacity: real): color {
         return Qt.rgba(color.r, color.g, color.b, opacity);
     }

@@ -8,6 +8,7 @@
 #include "model/mixer_model.h"
 #include "model/output_route.h"
 #include "native/native_volume_session.h"
+#include "platform/login/launch_at_login.h"
 
 #include <QAbstractListModel>
 #include <QtQml/qqml.h>
@@ -40,6 +41,13 @@ struct NativeVolumeSessionForeign {
     QML_FOREIGN(sonaric::NativeVolumeSession)
     QML_NAMED_ELEMENT(NativeVolumeSession)
     QML_UNCREATABLE("The mixer model creates one session per connector.")
+};
+
+struct LaunchAtLoginForeign {
+    Q_GADGET
+    QML_FOREIGN(sonaric::LaunchAtLogin)
+    QML_NAMED_ELEMENT(LaunchAtLogin)
+    QML_UNCREATABLE("The application shell creates it.")
 };
 
 struct AudioAppForeign {

@@ -40,6 +40,10 @@ constexpr Entry table[] = {
     { "tv", "tv-symbolic video-display-symbolic video-display" },
     { "hifispeaker", "audio-speakers-symbolic audio-speakers" },
     { "waveform", "audio-x-generic-symbolic audio-x-generic" },
+    // The settings window's panes and update card.
+    { "gearshape.fill", "emblem-system-symbolic preferences-system-symbolic" },
+    { "puzzlepiece.extension.fill", "application-x-addon-symbolic addon-symbolic" },
+    { "arrow.down.circle.fill", "software-update-available-symbolic folder-download-symbolic" },
 };
 
 } // namespace

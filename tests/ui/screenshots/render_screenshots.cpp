@@ -1,9 +1,14 @@
 // Renders the mixer popover's views on the simulated system to PNG files: the demo scene's mixer, the same
 // with Chrome's tabs and Spotify under their native connectors (the simulated scripting's fake browser and
-// player), the output picker open, a connector's error and a connection on its way, and the empty mixer. Usage:
+// player), the output picker open, a connector's error and a connection on its way, the empty mixer, and the
+// settings window's General and Connectors panes (Chrome showing its numbered steps). Usage:
 // sonaric_screenshots OUTPUT_DIRECTORY (tools/screenshots runs it with the software renderer on the offscreen
 // platform).
 
+#include "platform/login/launch_at_login.h"
+#include "platform/login/sim/simulated_login_item_service.h"
+#include "ui/connector_settings.h"
+#include "ui/settings_navigation.h"
 #include "ui/ui.h"
 #include "ui/ui_bench.h"
 
@@ -79,6 +84,49 @@ public:
 
     QImage grab() { return window.grabWindow(); }
 
+    QQuickWindow window;
+    std::unique_ptr<QQuickItem> root;
+};
+
+/// The settings window's view in a window of the program's size, on one pane.
+class SettingsShot
+{
+public:
+    SettingsShot(QQmlEngine& engine, UiBench& bench, int pane, int highlighted)
+        : launchAtLogin(loginItem)
+        , connectors(*bench.model(), bench.workspace())
+    {
+        loginItem.setStatus(LoginItemService::Status::enabled);
+        launchAtLogin.refresh();
+        navigation.setPane(pane);
+        navigation.setHighlighted(highlighted);
+        QQmlComponent component(&engine);
+        component.loadUrl(
+            QUrl(QStringLiteral("qrc:/qt/qml/Sonaric/Ui/SettingsWindowView.qml")), QQmlComponent::PreferSynchronous);
+        if (component.isReady())
+            root.reset(qobject_cast<QQuickItem*>(component.createWithInitialProperties({
+                { QStringLiteral("navigation"), QVariant::fromValue(&navigation) },
+                { QStringLiteral("model"), QVariant::fromValue(bench.model()) },
+                { QStringLiteral("launchAtLogin"), QVariant::fromValue(&launchAtLogin) },
+                { QStringLiteral("connectors"), QVariant::fromValue(&connectors) },
+            })));
+        if (!root) {
+            std::fprintf(stderr, "%s\n", qPrintable(component.errorString()));
+            std::exit(1);
+        }
+        root->setParentItem(window.contentItem());
+        root->setSize(QSizeF(760, 540));
+        window.setGeometry(40, 40, 760, 540);
+        window.show();
+        settle(800); // past the pane's fade and rise and the scroll to the highlighted connector
+    }
+
+    QImage grab() { return window.grabWindow(); }
+
+    SimulatedLoginItemService loginItem;
+    LaunchAtLogin launchAtLogin;
+    SettingsNavigation navigation;
+    ConnectorSettings connectors;
     QQuickWindow window;
     std::unique_ptr<QQuickItem> root;
 };
@@ -192,6 +240,17 @@ int main(int argc, char** argv)
         ok = save(popover.grab(), out.filePath(QStringLiteral("states.png"))) && ok;
     }
     waitUntil([&] { return !player->busy(); });
+    settle();
+
+    // The settings: General with launch at login on, and Connectors opened at Chrome, which shows its steps.
+    {
+        SettingsShot general(engine, bench, 0, -1);
+        ok = save(general.grab(), out.filePath(QStringLiteral("settings-general.png"))) && ok;
+    }
+    {
+        SettingsShot connectors(engine, bench, 1, int(NativeVolumeSource::chrome));
+        ok = save(connectors.grab(), out.filePath(QStringLiteral("settings-connectors.png"))) && ok;
+    }
 
     bench.start(QStringLiteral("quiet"));
     {
