@@ -104,8 +104,15 @@ Platform makePlatform(const PlatformChoice& choice)
             QStringLiteral("Simulated sound system: these applications are not your own."));
 
     QString error;
-    std::unique_ptr<AudioHardware> audio = PulseAudioHardware::connect(&error);
+    PulseAudioHardware::ConnectFailure failure = PulseAudioHardware::ConnectFailure::none;
+    std::unique_ptr<AudioHardware> audio = PulseAudioHardware::connect(&error, &failure);
     if (!audio) {
+        // A server that is there but silent is no reason to show the demo instead: that would pass for the truth.
+        if (failure == PulseAudioHardware::ConnectFailure::stoppedAnswering) {
+            Platform platform;
+            platform.error = error;
+            return platform;
+        }
         if (choice.kind == PlatformChoice::Kind::linux) {
             Platform platform;
             platform.error = QStringLiteral("no PulseAudio or PipeWire server answered (%1)").arg(error);

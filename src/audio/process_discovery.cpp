@@ -3,6 +3,7 @@
 #include "audio/ca.h"
 
 #include <QCollator>
+#include <QLocale>
 
 #include <algorithm>
 #include <unordered_map>
@@ -131,7 +132,12 @@ std::vector<AudioApp> apps(AudioHardware& hw, const Workspace& workspace)
         grouped.push_back({ key, name, owner ? owner->processIdentifier : p.pid, { p.object }, p.isRunningOutput });
     }
 
-    QCollator collator;
+    // The C and POSIX locales have no collation: Qt then compares code points, which puts "Åsa" after "zebra".
+    // English adds nothing to the root collation, so it stands for the root there.
+    QLocale locale;
+    if (locale.language() == QLocale::C)
+        locale = QLocale(QLocale::English);
+    QCollator collator(locale);
     collator.setCaseSensitivity(Qt::CaseInsensitive);
     std::stable_sort(grouped.begin(), grouped.end(),
         [&](const AudioApp& a, const AudioApp& b) { return collator.compare(a.name, b.name) < 0; });

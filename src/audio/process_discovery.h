@@ -27,7 +27,8 @@ const std::set<QString>& hidden();
 
 /// Every process object, in the hardware's order.
 std::vector<RawProcess> rawProcesses(AudioHardware& hw);
-/// The grouped applications, sorted by name ignoring case.
+/// The grouped applications, sorted by name ignoring case in the collation of the current locale (the root
+/// collation in the C locale).
 std::vector<AudioApp> apps(AudioHardware& hw, const Workspace& workspace);
 
 } // namespace sonaric::ProcessDiscovery

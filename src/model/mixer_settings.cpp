@@ -32,8 +32,8 @@ Restored restore(const QSettings& settings, const std::vector<float>& maxVolumeO
     if (std::find(maxVolumeOptions.begin(), maxVolumeOptions.end(), maxVolume) != maxVolumeOptions.end())
         restored.maxVolume = maxVolume;
 
-    // All or nothing: one level that is not a number restores none. A NaN counts as not a number: as a gain
-    // it would turn the application into noise.
+    // All or nothing: one level that is not a number restores none. A NaN or an infinity counts as not a
+    // number: as a gain it would turn the application into noise (no slider can set one, so the file is damaged).
     const QVariant volumes = settings.value(kVolumes);
     if (volumes.typeId() == QMetaType::QVariantMap) {
         const QVariantMap map = volumes.toMap();
@@ -42,7 +42,7 @@ Restored restore(const QSettings& settings, const std::vector<float>& maxVolumeO
         for (auto it = map.begin(); readable && it != map.end(); ++it) {
             bool ok = false;
             const float level = it.value().toFloat(&ok);
-            readable = ok && !std::isnan(level) && it.value().typeId() != QMetaType::QString;
+            readable = ok && std::isfinite(level) && it.value().typeId() != QMetaType::QString;
             levels.insert(it.key(), std::min(level, restored.maxVolume));
         }
         if (readable)

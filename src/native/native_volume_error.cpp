@@ -20,8 +20,12 @@ NativeVolumeError NativeVolumeError::failure(NativeVolumeSource source, const QS
 }
 
 NativeVolumeError NativeVolumeError::scriptFailure(
-    NativeVolumeSource source, int number, const QString& detail, const std::optional<QStringList>& platformSteps)
+    NativeVolumeSource source, int number, const QString& reported, const std::optional<QStringList>& platformSteps)
 {
+    // The text comes from the other application or the scripting system; a blank one would show an empty error.
+    const QString detail = reported.trimmed().isEmpty()
+        ? source.appName() + QStringLiteral(" returned error ") + QString::number(number) + QStringLiteral(".")
+        : reported;
     if (number == -1743)
         return { QStringLiteral("Sonaric isn't allowed to control ") + source.appName() + QStringLiteral("."),
             platformSteps.value_or(source.automationSteps()) << kTryAgain };

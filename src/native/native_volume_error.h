@@ -23,7 +23,8 @@ public:
 
     /// A script that ran but gave no usable answer: "not-running", or anything else (callers pass "invalid").
     static NativeVolumeError failure(NativeVolumeSource source, const QString& detail);
-    /// An error the scripting system or the target application reported: its number (0 when none) and text.
+    /// An error the scripting system or the target application reported: its number (0 when none) and text
+    /// (a blank text reads "<App> returned error <number>.").
     /// `platformSteps`, when the scripting service gave them, are the fix-it steps that are true on the platform
     /// in use; they replace the Automation and JavaScript steps.
     static NativeVolumeError scriptFailure(NativeVolumeSource source, int number, const QString& detail,

@@ -4,6 +4,7 @@
 
 #include "support/scenes.h"
 
+#include <QLocale>
 #include <gtest/gtest.h>
 
 using namespace sonaric;
@@ -155,6 +156,35 @@ TEST(ProcessDiscovery, SortsByNameIgnoringCase)
     for (const auto& a : sys.apps())
         names.push_back(a.name);
     EXPECT_EQ(names, (std::vector<QString> { "Apple", "banana", "Cherry", "zebra" }));
+}
+
+TEST(ProcessDiscovery, SortsAccentedNamesAsTheLocaleOrdersThem)
+{
+    // The C locale has no collation of its own: code point order would put every accented name after "zebra".
+    const struct {
+        QLocale locale;
+        std::vector<QString> order;
+    } cases[] = {
+        { QLocale::c(), { "apple", "ÅSA", "Émile", "Ölfass", "zebra" } },
+        { QLocale(QLocale::German, QLocale::Germany), { "apple", "ÅSA", "Émile", "Ölfass", "zebra" } },
+        { QLocale(QLocale::Swedish, QLocale::Sweden), { "apple", "Émile", "zebra", "ÅSA", "Ölfass" } },
+    };
+    Scene s;
+    const QStringList names { "zebra", "Ölfass", "ÅSA", "apple", "Émile" };
+    for (pid_t pid = 1; pid <= pid_t(names.size()); ++pid) {
+        s.applications.push_back(application(pid, QStringLiteral("a.%1").arg(pid), names[pid - 1]));
+        s.processes.push_back(process(pid, QString(), false));
+    }
+    System sys(s);
+    const QLocale before;
+    for (const auto& [locale, order] : cases) {
+        QLocale::setDefault(locale);
+        std::vector<QString> sorted;
+        for (const auto& a : sys.apps())
+            sorted.push_back(a.name);
+        EXPECT_EQ(sorted, order) << locale.name().toStdString();
+    }
+    QLocale::setDefault(before);
 }
 
 TEST(ProcessDiscovery, EmptyProcessListGivesNoApplications)

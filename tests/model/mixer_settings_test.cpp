@@ -1,9 +1,11 @@
 #include "model/mixer_settings.h"
 #include "model/model_fixture.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <gtest/gtest.h>
+#include <limits>
 
 using namespace sonaric;
 using namespace sonaric::test;
@@ -16,6 +18,15 @@ void write(ModelFixture& f, const QVariantMap& values)
     auto settings = f.openSettings();
     for (auto it = values.begin(); it != values.end(); ++it)
         settings->setValue(it.key(), it.value());
+}
+
+/// What the settings file holds, read from a copy: settings objects of one process share what they read and
+/// wrote of a path, so a reader of the file itself could be answered from memory.
+std::unique_ptr<QSettings> onDisk(const ModelFixture& f)
+{
+    const QString copy = f.dir.filePath(QStringLiteral("copy-%1.conf").arg(QDateTime::currentMSecsSinceEpoch()));
+    EXPECT_TRUE(QFile::copy(f.settingsPath(), copy));
+    return std::make_unique<QSettings>(copy, QSettings::IniFormat);
 }
 
 } // namespace
@@ -47,7 +58,8 @@ TEST(MixerSettings, OnlyAKnownBoostLimitIsRestored)
 TEST(MixerSettings, OneUnreadableLevelRestoresNoLevels)
 {
     for (const QVariant& bad :
-        { QVariant(QStringLiteral("loud")), QVariant(QVariantList { 1 }), QVariant(std::nanf("")) }) {
+        { QVariant(QStringLiteral("loud")), QVariant(QVariantList { 1 }), QVariant(std::nanf("")),
+            QVariant(-std::numeric_limits<double>::infinity()), QVariant(std::numeric_limits<float>::infinity()) }) {
         ModelFixture f;
         write(f,
             { { "volumes", QVariantMap { { kPlayer, 0.5f }, { kQuiet, bad } } }, { "muted", QStringList { kQuiet } } });
@@ -103,14 +115,16 @@ TEST(MixerSettings, WhatOneRunSavesTheNextRestores)
     EXPECT_EQ(taps.at(kPlayer).routeUID, QStringLiteral("phones"));
     EXPECT_EQ(taps.at(kSpotify).targetGain, 0.0f);
 
-    // Resetting the only level leaves the key, empty.
+    // Resetting the only level leaves the key, empty, in the file itself.
     second.setVolume(1.0f, f.app(kPlayer));
     second.toggleMute(f.app(kSpotify));
-    auto stored = f.openSettings();
     second.engine().taps();
-    EXPECT_TRUE(f.settings->contains("volumes"));
-    EXPECT_TRUE(f.settings->value("volumes").toMap().isEmpty());
-    EXPECT_TRUE(f.settings->value("muted").toStringList().isEmpty());
+    f.settle(); // the settings write themselves once the event loop turns, as in the program
+    const auto stored = onDisk(f);
+    EXPECT_TRUE(stored->contains("volumes"));
+    EXPECT_TRUE(stored->value("volumes").toMap().isEmpty());
+    EXPECT_TRUE(stored->value("muted").toStringList().isEmpty());
+    EXPECT_EQ(stored->value("maxVolume").toFloat(), 2.0f);
 }
 
 TEST(MixerSettings, RoutesAreCompactJSONOfUidAndName)

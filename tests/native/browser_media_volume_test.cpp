@@ -4,11 +4,15 @@
 #include "native/browser_media_volume.h"
 #include "native_test_support.h"
 
-#include <QFile>
+#include <QDir>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryFile>
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <optional>
 
 using namespace sonaric;
 using namespace sonaric::test;
@@ -16,36 +20,46 @@ using namespace sonaric::test;
 namespace
 {
 
-QString scriptFile()
+/// Whether node parses `script` as JavaScript; absent when node is not installed.
+std::optional<bool> nodeAccepts(const QString& script)
 {
-    QFile file(QStringLiteral(":/native/page_media_script.js"));
-    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
-    return QString::fromUtf8(file.readAll());
-}
-
-QString fixedBody()
-{
-    QString text = scriptFile();
-    const QString head = QStringLiteral("(() => {\n    const pageWorld = false;\n    const want = {");
-    EXPECT_TRUE(text.startsWith(head));
-    while (text.endsWith(u'\n'))
-        text.chop(1);
-    return text.mid(head.size());
+    const QString node = QStandardPaths::findExecutable(QStringLiteral("node"));
+    if (node.isEmpty())
+        return std::nullopt;
+    QTemporaryFile file(QDir::tempPath() + QStringLiteral("/page-script-XXXXXX.js"));
+    if (!file.open())
+        return false;
+    file.write(script.toUtf8());
+    file.close();
+    QProcess check;
+    check.start(node, { QStringLiteral("--check"), file.fileName() });
+    return check.waitForFinished(20000) && check.exitStatus() == QProcess::NormalExit && check.exitCode() == 0;
 }
 
 // The page script text.
 
-TEST(PageScriptText, HeadAndFixedBody)
+TEST(PageScriptText, OneValidScriptPerSourceThatOnlyTheWorldTellsApart)
 {
-    const QString body = fixedBody();
-    EXPECT_TRUE(body.startsWith("};\n    const host = location.hostname;"));
-    EXPECT_TRUE(body.endsWith("})()"));
-    EXPECT_EQ(BrowserMediaVolume::javaScript(NativeVolumeSource::chrome, {}),
-        "(() => {\n    const pageWorld = false;\n    const want = {" + body);
-    EXPECT_EQ(BrowserMediaVolume::javaScript(NativeVolumeSource::safari, {}),
-        "(() => {\n    const pageWorld = true;\n    const want = {" + body);
-    for (const NativeVolumeSource source : { NativeVolumeSource::edge, NativeVolumeSource::brave })
-        EXPECT_TRUE(BrowserMediaVolume::javaScript(source, {}).startsWith("(() => {\n    const pageWorld = false;"));
+    const NativeVolumeChanges changes { { "abcd1234", { 0.4f, true } }, { "zzzz9", { 1.0f, false } } };
+    for (const NativeVolumeChanges& wanted : { NativeVolumeChanges {}, changes }) {
+        const QString chrome = BrowserMediaVolume::javaScript(NativeVolumeSource::chrome, wanted);
+        EXPECT_EQ(chrome.count(QStringLiteral("const pageWorld = false;")), 1);
+        for (const NativeVolumeSource source : { NativeVolumeSource::edge, NativeVolumeSource::brave })
+            EXPECT_EQ(BrowserMediaVolume::javaScript(source, wanted), chrome);
+        // Safari runs it in the page's own world; nothing else differs.
+        QString safari = chrome;
+        safari.replace(QStringLiteral("const pageWorld = false;"), QStringLiteral("const pageWorld = true;"));
+        EXPECT_EQ(BrowserMediaVolume::javaScript(NativeVolumeSource::safari, wanted), safari);
+        // One expression that calls itself, so that evaluating it gives the reply; and valid JavaScript, with the
+        // wanted states spliced in.
+        EXPECT_TRUE(chrome.startsWith(QStringLiteral("(() => {")) && chrome.endsWith(QStringLiteral("})()")));
+        for (const QString& script : { chrome, safari }) {
+            const auto accepted = nodeAccepts(script);
+            if (!accepted)
+                GTEST_SKIP() << "node is not installed to check the script's syntax";
+            EXPECT_TRUE(*accepted) << script.left(300).toStdString();
+        }
+    }
 }
 
 TEST(PageScriptText, WantedStatesSortedFilteredAndRounded)

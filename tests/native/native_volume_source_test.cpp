@@ -215,6 +215,16 @@ TEST(NativeVolumeError, BlockingTextIsMatchedWithoutRegardToCase)
     EXPECT_EQ(NativeVolumeError::scriptFailure(NativeVolumeSource::edge, 0, "x").steps.size(), 4);
 }
 
+TEST(NativeVolumeError, ABlankReportedTextIsReplacedByTheErrorNumber)
+{
+    for (const QString& blank : { QString(), QStringLiteral(""), QStringLiteral(" \n\t") }) {
+        EXPECT_EQ(NativeVolumeError::scriptFailure(NativeVolumeSource::chrome, -1708, blank).message,
+            "Google Chrome returned error -1708.");
+        EXPECT_EQ(NativeVolumeError::scriptFailure(NativeVolumeSource::spotify, 0, blank).message,
+            "Spotify returned error 0.");
+    }
+}
+
 TEST(NativeVolumeError, OtherErrorForSafariHasFiveSteps)
 {
     const auto error = NativeVolumeError::scriptFailure(NativeVolumeSource::safari, 0, "Safari got an error: nope.");

@@ -69,6 +69,19 @@ TEST(Scene, BadInputNamesTheFileAndTheField)
     EXPECT_TRUE(errorFor("{\"devices\": [").startsWith("s.json: not valid JSON ("));
 }
 
+TEST(Scene, HostileInputStillGivesOneLineNamingTheField)
+{
+    // Numbers beyond any integer are out of range, not undefined conversions.
+    EXPECT_EQ(errorFor(R"({"ownPid": 1e300})"), "s.json: ownPid: must lie between 1 and 2147483647");
+    EXPECT_EQ(errorFor(R"({"processes": [ {"pid": -1e30} ]})"),
+        "s.json: processes[0].pid: must lie between -1 and 2147483647");
+    EXPECT_EQ(errorFor(R"({"devices": [ {"uid": "a", "outputStreams": [1e19]} ]})"),
+        "s.json: devices[0].outputStreams[0]: must lie between 1 and 64");
+    // A field name cannot break the line or reach the terminal as a control sequence.
+    EXPECT_EQ(
+        errorFor("{\"proce\\r\\nsses\\u001b[2J\": []}"), "s.json: proce\\u000d\\u000asses\\u001b[2J: unknown field");
+}
+
 TEST(Scene, MissingFileIsAnErrorNamingIt)
 {
     QTemporaryDir dir;

@@ -5,6 +5,10 @@
 #include <new>
 #include <pthread.h>
 
+// These stand in for the allocator and the lock calls, which sanitizer runtimes wrap too, and run before such a
+// runtime is ready (it allocates while it starts): they must not be instrumented themselves.
+#define SONARIC_UNINSTRUMENTED __attribute__((no_sanitize("address", "thread", "undefined")))
+
 namespace sonaric::test::realtime
 {
 
@@ -20,91 +24,113 @@ namespace
 
 using namespace sonaric::test::realtime;
 
-bool watched()
+// The std::atomic members are functions of their own, instrumented, and not inlined into uninstrumented code:
+// the counters are reached through the compiler's atomic built-ins instead.
+template <typename T> SONARIC_UNINSTRUMENTED T* storage(std::atomic<T>& value)
 {
-    return watching && counting.load(std::memory_order_relaxed);
+    static_assert(sizeof(std::atomic<T>) == sizeof(T) && std::atomic<T>::is_always_lock_free);
+    return reinterpret_cast<T*>(&value);
 }
 
-template <typename Fn> Fn real(const char* name)
+SONARIC_UNINSTRUMENTED bool watched()
 {
-    return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name));
+    return watching && __atomic_load_n(storage(counting), __ATOMIC_RELAXED);
 }
 
-void* realMalloc(std::size_t size)
+SONARIC_UNINSTRUMENTED void count(std::atomic<int>& counter)
 {
-    static auto next = real<void* (*)(std::size_t)>("malloc");
-    return next(size);
+    __atomic_fetch_add(storage(counter), 1, __ATOMIC_RELAXED);
 }
 
-void countLock()
+/// The next definition of `name` after this program's, looked up on first use. No function-local static: its
+/// guard is itself wrapped by a sanitizer runtime, which calls malloc before it can take such calls.
+template <typename Fn> SONARIC_UNINSTRUMENTED Fn real(Fn& cache, const char* name)
+{
+    Fn next = __atomic_load_n(&cache, __ATOMIC_RELAXED);
+    if (!next) {
+        next = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name));
+        __atomic_store_n(&cache, next, __ATOMIC_RELAXED);
+    }
+    return next;
+}
+
+using Malloc = void* (*)(std::size_t);
+using MutexCall = int (*)(pthread_mutex_t*);
+using RwlockCall = int (*)(pthread_rwlock_t*);
+Malloc nextMalloc = nullptr;
+MutexCall nextMutexLock = nullptr, nextMutexTrylock = nullptr;
+RwlockCall nextRdlock = nullptr, nextWrlock = nullptr;
+
+SONARIC_UNINSTRUMENTED void* realMalloc(std::size_t size)
+{
+    return real(nextMalloc, "malloc")(size);
+}
+
+SONARIC_UNINSTRUMENTED void countLock()
 {
     if (watched())
-        ++locks;
+        count(locks);
 }
 
 } // namespace
 
 // operator new takes its memory from the real malloc, so that one allocation counts once.
-void* operator new(std::size_t size)
+SONARIC_UNINSTRUMENTED void* operator new(std::size_t size)
 {
     if (watched())
-        ++allocations;
+        count(allocations);
     if (void* p = realMalloc(size ? size : 1))
         return p;
     throw std::bad_alloc();
 }
-void* operator new[](std::size_t size)
+SONARIC_UNINSTRUMENTED void* operator new[](std::size_t size)
 {
     return operator new(size);
 }
-void operator delete(void* p) noexcept
+SONARIC_UNINSTRUMENTED void operator delete(void* p) noexcept
 {
     if (watched() && p)
-        ++allocations;
+        count(allocations);
     std::free(p);
 }
-void operator delete[](void* p) noexcept
+SONARIC_UNINSTRUMENTED void operator delete[](void* p) noexcept
 {
     operator delete(p);
 }
-void operator delete(void* p, std::size_t) noexcept
+SONARIC_UNINSTRUMENTED void operator delete(void* p, std::size_t) noexcept
 {
     operator delete(p);
 }
-void operator delete[](void* p, std::size_t) noexcept
+SONARIC_UNINSTRUMENTED void operator delete[](void* p, std::size_t) noexcept
 {
     operator delete(p);
 }
 
 extern "C" {
-void* malloc(std::size_t size)
+SONARIC_UNINSTRUMENTED void* malloc(std::size_t size)
 {
     if (watched())
-        ++allocations;
+        count(allocations);
     return realMalloc(size);
 }
-int pthread_mutex_lock(pthread_mutex_t* m)
+SONARIC_UNINSTRUMENTED int pthread_mutex_lock(pthread_mutex_t* m)
 {
-    static auto next = real<int (*)(pthread_mutex_t*)>("pthread_mutex_lock");
     countLock();
-    return next(m);
+    return real(nextMutexLock, "pthread_mutex_lock")(m);
 }
-int pthread_mutex_trylock(pthread_mutex_t* m)
+SONARIC_UNINSTRUMENTED int pthread_mutex_trylock(pthread_mutex_t* m)
 {
-    static auto next = real<int (*)(pthread_mutex_t*)>("pthread_mutex_trylock");
     countLock();
-    return next(m);
+    return real(nextMutexTrylock, "pthread_mutex_trylock")(m);
 }
-int pthread_rwlock_rdlock(pthread_rwlock_t* l)
+SONARIC_UNINSTRUMENTED int pthread_rwlock_rdlock(pthread_rwlock_t* l)
 {
-    static auto next = real<int (*)(pthread_rwlock_t*)>("pthread_rwlock_rdlock");
     countLock();
-    return next(l);
+    return real(nextRdlock, "pthread_rwlock_rdlock")(l);
 }
-int pthread_rwlock_wrlock(pthread_rwlock_t* l)
+SONARIC_UNINSTRUMENTED int pthread_rwlock_wrlock(pthread_rwlock_t* l)
 {
-    static auto next = real<int (*)(pthread_rwlock_t*)>("pthread_rwlock_wrlock");
     countLock();
-    return next(l);
+    return real(nextWrlock, "pthread_rwlock_wrlock")(l);
 }
 }

@@ -5,6 +5,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <cmath>
 #include <set>
 
 namespace sonaric
@@ -41,7 +42,11 @@ public:
 
     bool has(const char* key) const { return m_object.contains(QLatin1String(key)); }
     QJsonValue raw(const char* key) const { return m_object.value(QLatin1String(key)); }
-    QString at(const QString& key) const { return m_path.isEmpty() ? key : m_path + u'.' + key; }
+    QString at(const QString& key) const
+    {
+        const QString shown = printable(key);
+        return m_path.isEmpty() ? shown : m_path + u'.' + shown;
+    }
     QString at(const char* key) const { return at(QString::fromLatin1(key)); }
 
     QString string(const char* key) const
@@ -108,11 +113,26 @@ public:
     static std::int64_t integerValue(const QJsonValue& v, const QString& where, std::int64_t min, std::int64_t max)
     {
         const double d = v.toDouble();
-        if (!v.isDouble() || d != double(std::int64_t(d)))
+        if (!v.isDouble() || d != std::trunc(d))
             fail(where, QStringLiteral("expected a whole number"));
+        // Compared as doubles before the conversion: a number beyond 64 bits has no integer to convert to.
         if (d < double(min) || d > double(max))
             fail(where, QStringLiteral("must lie between %1 and %2").arg(min).arg(max));
         return std::int64_t(d);
+    }
+
+    /// A field name as an error shows it: control characters as JSON escapes, so the error stays one line and
+    /// a name cannot reach the terminal as a control sequence.
+    static QString printable(const QString& key)
+    {
+        QString shown;
+        for (const QChar c : key) {
+            if (c.category() == QChar::Other_Control || c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
+                shown += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+            else
+                shown += c;
+        }
+        return shown;
     }
 
     [[noreturn]] static void fail(const QString& where, const QString& problem)

@@ -15,9 +15,12 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
 
 #include <atomic>
 #include <csignal>
+#include <optional>
+#include <sys/stat.h>
 #include <thread>
 
 using namespace sonaric;
@@ -138,6 +141,7 @@ TEST_F(PulseAudioHardwareTest, ListenersFireOnTheirQueueWhenDevicesProcessesAndT
     EXPECT_EQ(CA::defaultOutputDevice(*hw), CA::device(*hw, "headphones").value_or(0));
     pactl({ "set-default-sink", "speakers" });
 
+    int processesBefore = 0;
     {
         ChildProcess player(testPlayerPath(), { "--app-id", "org.example.Player", "--amplitude", "0.1" });
         EXPECT_TRUE(waitFor([&] { return processes > 0; }, 5s));
@@ -146,10 +150,14 @@ TEST_F(PulseAudioHardwareTest, ListenersFireOnTheirQueueWhenDevicesProcessesAndT
         EXPECT_EQ(CA::string(*hw, process, kAudioProcessPropertyBundleID), "org.example.Player");
         EXPECT_TRUE(waitFor([&] { return CA::uint32(*hw, process, kAudioProcessPropertyIsRunningOutput) == 1u; }, 3s));
         EXPECT_EQ(CA::uint32(*hw, process, kAudioObjectPropertyClass), kAudioProcessClassID);
+        // Counted before the player goes: its end can be heard before this block is left.
+        processesBefore = processes;
     }
-    const int processesBefore = processes;
     EXPECT_TRUE(waitFor([&] { return processes > processesBefore; }, 3s));
     EXPECT_TRUE(onQueue);
+    // The hardware delivers to the queue and the counters above until it goes; then what it queued runs.
+    hw.reset();
+    queue.sync([] {});
 }
 
 TEST_F(PulseAudioHardwareTest, OneProcessObjectPerProcessWhateverItsStreams)
@@ -312,4 +320,128 @@ TEST_F(PulseAudioHardwareTest, ASigkilledInstanceIsUndoneByItsWatchdogWithinASec
     ASSERT_TRUE(waitFor([&] { return !sinksOfProcess(again.pid()).isEmpty(); }, 5s));
     EXPECT_EQ(sinksOfProcess(again.pid()), QStringList { "speakers" });
     EXPECT_TRUE(waitFor([&] { return sinkNames().size() == 2; }, 2s)) << qPrintable(sinkNames().join(' '));
+}
+
+// A server that is there but answers nothing (stopped with SIGSTOP) is given a deadline everywhere.
+
+TEST_F(PulseAudioHardwareTest, ARequestAFrozenServerLeavesUnansweredFailsAtItsDeadlineAndClosesTheConnection)
+{
+    PulseConnection connection(QStringLiteral("frozen test"), {}, 500);
+    ASSERT_TRUE(connection.connect(1000, nullptr));
+    ASSERT_TRUE(PulseQuery::sinks(connection));
+    EXPECT_FALSE(connection.stoppedAnswering());
+
+    FrozenServer frozen;
+    ASSERT_TRUE(frozen.frozen());
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(PulseQuery::sinks(connection));
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, 450ms);
+    EXPECT_LT(waited, 3s) << "libpulse's own timeout is 30 s";
+    EXPECT_TRUE(connection.stoppedAnswering());
+    EXPECT_FALSE(connection.isReady());
+    const auto again = std::chrono::steady_clock::now();
+    EXPECT_FALSE(PulseQuery::streams(connection));
+    EXPECT_LT(std::chrono::steady_clock::now() - again, 200ms) << "a closed connection does not wait again";
+}
+
+TEST_F(PulseAudioHardwareTest, ConnectingToAFrozenServerFailsAsAServerThatStoppedAnsweringNotAsNoServer)
+{
+    hw.reset();
+    PulseAudioHardware::Options options;
+    options.journalPath = journal;
+    options.watchdogPath = QStringLiteral("none");
+    QString error;
+    auto failure = PulseAudioHardware::ConnectFailure::none;
+    {
+        FrozenServer frozen;
+        ASSERT_TRUE(frozen.frozen());
+        EXPECT_FALSE(PulseAudioHardware::connect(options, &error, &failure));
+        EXPECT_EQ(failure, PulseAudioHardware::ConnectFailure::stoppedAnswering);
+        EXPECT_TRUE(error.contains(QLatin1String("did not answer"))) << qPrintable(error);
+    }
+    const QByteArray server = qgetenv("PULSE_SERVER");
+    qputenv("PULSE_SERVER", "unix:" + QDir::tempPath().toUtf8() + "/sonaric-no-server-here");
+    EXPECT_FALSE(PulseAudioHardware::connect(options, &error, &failure));
+    EXPECT_EQ(failure, PulseAudioHardware::ConnectFailure::noServer) << qPrintable(error);
+    if (server.isNull())
+        qunsetenv("PULSE_SERVER");
+    else
+        qputenv("PULSE_SERVER", server);
+}
+
+TEST_F(PulseAudioHardwareTest, AServerThatStopsAnsweringWhileItIsReadFailsTheConnectWithinSeconds)
+{
+    hw.reset();
+    // The journal is a pipe: the connect opens it to read only after the server answered the connection and
+    // the first requests, and the freezer's open for writing returns just then.
+    const QString pipe = qEnvironmentVariable("SONARIC_SOUND_SERVER_DIR") + QStringLiteral("/journal.pipe");
+    ASSERT_EQ(mkfifo(pipe.toLocal8Bit().constData(), 0600), 0);
+    std::optional<FrozenServer> frozen;
+    std::thread freezer([&] {
+        QFile writer(pipe);
+        if (!writer.open(QIODevice::WriteOnly))
+            return;
+        frozen.emplace();
+        writer.write("{}");
+    });
+    PulseAudioHardware::Options options;
+    options.journalPath = pipe;
+    options.watchdogPath = QStringLiteral("none");
+    options.requestTimeoutMs = 1000;
+    QString error;
+    auto failure = PulseAudioHardware::ConnectFailure::none;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(PulseAudioHardware::connect(options, &error, &failure));
+    const auto waited = std::chrono::steady_clock::now() - start;
+    freezer.join();
+    ASSERT_TRUE(frozen && frozen->frozen());
+    EXPECT_EQ(failure, PulseAudioHardware::ConnectFailure::stoppedAnswering);
+    EXPECT_EQ(error, QStringLiteral("the sound server stopped answering (no reply within 1000 ms)"));
+    EXPECT_LT(waited, 4s) << "one deadline, then every later request fails at once";
+    frozen.reset();
+    QFile::remove(pipe);
+}
+
+TEST_F(PulseAudioHardwareTest, AFrozenServerCountsAsGoneUntilItAnswersAgain)
+{
+    ChildProcess player(testPlayerPath(), { "--app-id", "org.example.Player", "--amplitude", "0.1" });
+    hw.reset();
+    PulseAudioHardware::Options options;
+    options.journalPath = journal;
+    options.watchdogPath = QStringLiteral("none");
+    options.requestTimeoutMs = 1000;
+    options.serverGraceMs = 1500;
+    QString error;
+    hw = PulseAudioHardware::connect(options, &error);
+    ASSERT_TRUE(hw) << qPrintable(error);
+    const AudioObjectID process = waitForProcess(player.pid());
+    ASSERT_NE(process, 0u);
+    SerialQueue queue("listeners");
+    std::atomic<int> deviceChanges { 0 };
+    hw->addPropertyListenerBlock(kAudioObjectSystemObject, globalAddress(kAudioHardwarePropertyDevices), queue,
+        [&](auto...) { ++deviceChanges; });
+    auto description = CATapDescription::stereoMixdownOfProcesses({ process });
+    description.muteBehavior = CATapMuteBehavior::CATapMutedWhenTapped;
+    AudioObjectID tap = 0;
+
+    FrozenServer frozen;
+    ASSERT_TRUE(frozen.frozen());
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(hw->createProcessTap(description, &tap), kAudioHardwareNotRunningError);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+    EXPECT_FALSE(hw->isConnected());
+    EXPECT_EQ(hw->createProcessTap(description, &tap), kAudioHardwareNotRunningError) << "as for a lost server";
+    // Past the grace period the devices vanish, as for a server that went away.
+    EXPECT_TRUE(waitFor([&] { return CA::outputDevices(*hw).empty(); }, 5s));
+
+    frozen.thaw();
+    EXPECT_TRUE(waitFor([&] { return hw->isConnected() && CA::outputDevices(*hw).size() == 2; }, 10s));
+    EXPECT_GE(deviceChanges.load(), 2);
+    EXPECT_EQ(waitForProcess(player.pid()), process) << "the same object as before";
+    ASSERT_EQ(hw->createProcessTap(description, &tap), noErr);
+    EXPECT_EQ(hw->destroyProcessTap(tap), noErr);
+    // The hardware delivers to the queue and the counter above until it goes; then what it queued runs.
+    hw.reset();
+    queue.sync([] {});
 }

@@ -3,10 +3,11 @@
 #include "platform/audio/linux/pulse_connection.h"
 #include "platform/audio/linux/pulse_query.h"
 
-#include <QProcess>
+#include <QFile>
 
 #include <pulse/simple.h>
 
+#include <cerrno>
 #include <cmath>
 #include <csignal>
 #include <fcntl.h>
@@ -185,19 +186,87 @@ bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds t
     return condition();
 }
 
+namespace
+{
+
+struct ProgramRun {
+    int status = -1;
+    QByteArray out;
+};
+
+/// Runs a program to its end with posix_spawn: QProcess forks in a way ThreadSanitizer does not follow, which
+/// made every later hand-over between threads of the test look unordered to it.
+ProgramRun run(const QString& program, const QStringList& arguments)
+{
+    ProgramRun result;
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0)
+        return result;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    std::vector<QByteArray> storage { program.toLocal8Bit() };
+    for (const auto& a : arguments)
+        storage.push_back(a.toLocal8Bit());
+    std::vector<char*> argv;
+    for (auto& a : storage)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    const bool spawned = posix_spawnp(&pid, storage[0].constData(), &actions, nullptr, argv.data(), environ) == 0;
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(fds[1]);
+    char buffer[4096];
+    for (ssize_t n; spawned && (n = ::read(fds[0], buffer, sizeof buffer)) != 0;) {
+        if (n > 0)
+            result.out.append(buffer, n);
+        else if (errno != EINTR)
+            break;
+    }
+    ::close(fds[0]);
+    int status = 0;
+    if (spawned && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+        result.status = WEXITSTATUS(status);
+    return result;
+}
+
+} // namespace
+
 QString pactl(const QStringList& arguments)
 {
-    QProcess process;
-    process.start(QStringLiteral("pactl"), arguments);
-    process.waitForFinished(10000);
-    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+    return QString::fromUtf8(run(QStringLiteral("pactl"), arguments).out).trimmed();
 }
 
 bool restartServer()
 {
-    const int status = QProcess::execute(qEnvironmentVariable("SONARIC_SOUND_SERVER_SCRIPT"),
-        { QStringLiteral("restart"), serverKind(), qEnvironmentVariable("SONARIC_SOUND_SERVER_DIR") });
-    return status == 0;
+    return run(qEnvironmentVariable("SONARIC_SOUND_SERVER_SCRIPT"),
+               { QStringLiteral("restart"), serverKind(), qEnvironmentVariable("SONARIC_SOUND_SERVER_DIR") })
+               .status
+        == 0;
+}
+
+FrozenServer::FrozenServer()
+{
+    // sound_server.sh writes the server's pids first: "pulseaudio", or "pipewire wireplumber pipewire-pulse".
+    QFile pids(qEnvironmentVariable("SONARIC_SOUND_SERVER_DIR") + QStringLiteral("/pids"));
+    if (!pids.open(QIODevice::ReadOnly))
+        return;
+    const QStringList first = QString::fromLatin1(pids.readLine()).split(u' ', Qt::SkipEmptyParts);
+    const pid_t pid = (serverKind() == QLatin1String("pipewire") ? first.value(2) : first.value(0)).trimmed().toInt();
+    if (pid > 0 && ::kill(pid, SIGSTOP) == 0)
+        m_pid = pid;
+}
+
+FrozenServer::~FrozenServer()
+{
+    thaw();
+}
+
+void FrozenServer::thaw()
+{
+    if (m_pid > 0)
+        ::kill(m_pid, SIGCONT);
+    m_pid = -1;
 }
 
 bool haveServer()

@@ -61,6 +61,23 @@ QString pactl(const QStringList& arguments);
 bool restartServer();
 /// Whether a sound server was started for the test (with_sound_server.sh sets the environment).
 bool haveServer();
+
+/// The pulse server stopped with SIGSTOP for as long as the object lives (or until `thaw`): it keeps its
+/// socket and its connections, and answers nothing. PipeWire's pulse server is frozen; PipeWire runs on.
+class FrozenServer
+{
+public:
+    FrozenServer();
+    ~FrozenServer();
+    FrozenServer(const FrozenServer&) = delete;
+    FrozenServer& operator=(const FrozenServer&) = delete;
+
+    bool frozen() const { return m_pid > 0; }
+    void thaw();
+
+private:
+    pid_t m_pid = -1;
+};
 /// "pulseaudio" or "pipewire".
 QString serverKind();
 

@@ -207,3 +207,33 @@ TEST_F(TapPathTest, ARestartedServerGetsTheTapBackAtTheSameLevel)
     EXPECT_TRUE(waitFor([] { return std::abs(recordSink("speakers", 300).peak - 0.5f) < 0.03f; }, 5s));
     EXPECT_EQ(waitForProcess(player.pid()), process);
 }
+
+TEST_F(TapPathTest, AFrozenServerFailsTheEngineAtItsDeadlinesAndTheTapComesBackWhenItAnswers)
+{
+    ChildProcess player(testPlayerPath(), { "--app-id", "org.example.Player", "--amplitude", "1.0" });
+    const AudioObjectID process = waitForProcess(player.pid());
+    ASSERT_NE(process, 0u);
+    tap(player.pid(), process, 0.5f);
+
+    FrozenServer frozen;
+    ASSERT_TRUE(frozen.frozen());
+    // Another output is picked while the server answers nothing: taking the tap down and building it on the
+    // new device both need the server.
+    engine->apply("org.example.Player", { process }, 0.5f, QStringLiteral("headphones"));
+    EXPECT_TRUE(waitFor([&] { return !errorList().isEmpty(); }, 15s)) << "the engine reports the failure";
+    for (const QString& error : errorList())
+        EXPECT_TRUE(error.startsWith(QLatin1String("org.example.Player: "))) << qPrintable(error);
+    EXPECT_FALSE(hw->isConnected());
+
+    frozen.thaw();
+    ASSERT_TRUE(waitFor([&] { return hw->isConnected() && inTap(player.pid()); }, 15s))
+        << qPrintable(sinksOfProcess(player.pid()).join(' '));
+    EXPECT_TRUE(waitFor([] { return std::abs(recordSink("headphones", 300).peak - 0.5f) < 0.03f; }, 5s));
+    EXPECT_LT(recordSink("speakers", 300).peak, 0.01f);
+    const auto tapSinks = [] {
+        const QStringList names = sinkNames();
+        return std::count_if(names.begin(), names.end(), [](const QString& n) { return n.startsWith("sonaric_tap_"); });
+    };
+    EXPECT_TRUE(waitFor([&] { return tapSinks() == 1; }, 5s))
+        << "the sink of the tap taken down meanwhile is not left behind: " << qPrintable(sinkNames().join(' '));
+}

@@ -146,7 +146,7 @@ PulseAudioHardware::PulseAudioHardware(Options options)
 {
 }
 
-std::unique_ptr<AudioHardware> PulseAudioHardware::connect(QString* error)
+std::unique_ptr<AudioHardware> PulseAudioHardware::connect(QString* error, ConnectFailure* failure)
 {
     Options options;
     auto entries = std::make_shared<DesktopEntries>(DesktopEntries::load());
@@ -154,31 +154,44 @@ std::unique_ptr<AudioHardware> PulseAudioHardware::connect(QString* error)
         const auto entry = entries->forProcess(pid);
         return entry ? entry->id : QString();
     };
-    return connect(std::move(options), error);
+    return connect(std::move(options), error, failure);
 }
 
-std::unique_ptr<PulseAudioHardware> PulseAudioHardware::connect(Options options, QString* error)
+std::unique_ptr<PulseAudioHardware> PulseAudioHardware::connect(
+    Options options, QString* error, ConnectFailure* failure)
 {
+    if (failure)
+        *failure = ConnectFailure::none;
     std::unique_ptr<PulseAudioHardware> hardware(new PulseAudioHardware(std::move(options)));
-    if (!hardware->open(error))
+    if (!hardware->open(error, failure))
         return nullptr;
     return hardware;
 }
 
-bool PulseAudioHardware::open(QString* error)
+bool PulseAudioHardware::open(QString* error, ConnectFailure* failure)
 {
-    auto connection = std::make_unique<PulseConnection>(QStringLiteral("Sonaric"));
-    if (!connection->connect(m_options.connectTimeoutMs, error))
+    const auto fail = [&](ConnectFailure why, const QString& text) {
+        if (failure)
+            *failure = why;
+        if (error && !text.isEmpty())
+            *error = text;
         return false;
+    };
+    auto connection = std::make_unique<PulseConnection>(
+        QStringLiteral("Sonaric"), QList<QPair<QString, QString>> {}, m_options.requestTimeoutMs);
+    if (!connection->connect(m_options.connectTimeoutMs, error))
+        return fail(connection->stoppedAnswering() ? ConnectFailure::stoppedAnswering : ConnectFailure::noServer, {});
     m_serverString = connection->serverName();
     if (m_options.recoverAtStart)
         TapRecovery::run(*connection, *m_journal);
     m_connection = std::move(connection);
     subscribe();
     if (!loadSnapshot()) {
-        if (error)
-            *error = QStringLiteral("the sound server did not list its devices");
-        return false;
+        if (m_connection->stoppedAnswering())
+            return fail(ConnectFailure::stoppedAnswering,
+                QStringLiteral("the sound server stopped answering (no reply within %1 ms)")
+                    .arg(m_options.requestTimeoutMs));
+        return fail(ConnectFailure::noServer, QStringLiteral("the sound server did not list its devices"));
     }
     // The playback starts once the queue holds this plus one capture fragment. PipeWire's pulse server
     // moves sound in whole quanta (5.33 ms at least) and its queue length says little about what it holds,
@@ -219,47 +232,61 @@ void PulseAudioHardware::subscribe()
 
 bool PulseAudioHardware::loadSnapshot()
 {
+    // Server events keep being handled while the lists are read, and a sink or stream that an event brings in
+    // can be newer than the list that is about to replace the snapshot: a sink loaded meanwhile would be lost
+    // until its next change. So the lists are read again when an event came in between, a few times at most.
     struct Info {
         PulseConnection* connection = nullptr;
         QString name, defaultSink;
         std::uint32_t rate = 48000;
-    } info;
-    info.connection = m_connection.get();
-    {
-        PulseConnection::Lock lock(*m_connection);
-        m_connection->wait(pa_context_get_server_info(
-            m_connection->context(),
-            [](pa_context*, const pa_server_info* i, void* data) {
-                auto* out = static_cast<Info*>(data);
-                if (i) {
-                    out->name = QString::fromUtf8(i->server_name);
-                    out->defaultSink = i->default_sink_name ? QString::fromUtf8(i->default_sink_name) : QString();
-                    out->rate = i->sample_spec.rate;
-                }
-                out->connection->signal();
-            },
-            &info));
+        bool read = false;
+    };
+    for (int attempt = 1;; ++attempt) {
+        const std::uint64_t eventsBefore = m_serverEvents.load();
+        Info info;
+        info.connection = m_connection.get();
+        bool answered = false;
+        {
+            PulseConnection::Lock lock(*m_connection);
+            answered = m_connection->wait(pa_context_get_server_info(
+                m_connection->context(),
+                [](pa_context*, const pa_server_info* i, void* data) {
+                    auto* out = static_cast<Info*>(data);
+                    if (i) {
+                        out->read = true;
+                        out->name = QString::fromUtf8(i->server_name);
+                        out->defaultSink = i->default_sink_name ? QString::fromUtf8(i->default_sink_name) : QString();
+                        out->rate = i->sample_spec.rate;
+                    }
+                    out->connection->signal();
+                },
+                &info));
+        }
+        if (!answered || !info.read)
+            return false;
+        auto sinks = PulseQuery::sinks(*m_connection);
+        auto streams = PulseQuery::streams(*m_connection);
+        if (!sinks || !streams)
+            return false;
+        std::sort(streams->begin(), streams->end(), [](const auto& a, const auto& b) { return a.index < b.index; });
+        std::lock_guard lock(m_mutex);
+        if (m_serverEvents.load() != eventsBefore && attempt < 4)
+            continue;
+        m_serverName = info.name;
+        m_defaultSink = info.defaultSink;
+        m_defaultRate = info.rate ? info.rate : 48000;
+        m_sinks = std::move(*sinks);
+        m_streams = std::move(*streams);
+        for (const auto& sink : m_sinks)
+            if (sink.tapUid.isEmpty())
+                idFor(m_deviceIds, sink.name);
+        for (const auto& stream : m_streams)
+            if (!stream.internal)
+                idFor(m_processIds, stream.processKey());
+        m_connected = true;
+        m_changed.notify_all();
+        return true;
     }
-    auto sinks = PulseQuery::sinks(*m_connection);
-    auto streams = PulseQuery::streams(*m_connection);
-    if (!sinks || !streams)
-        return false;
-    std::sort(streams->begin(), streams->end(), [](const auto& a, const auto& b) { return a.index < b.index; });
-    std::lock_guard lock(m_mutex);
-    m_serverName = info.name;
-    m_defaultSink = info.defaultSink;
-    m_defaultRate = info.rate ? info.rate : 48000;
-    m_sinks = std::move(*sinks);
-    m_streams = std::move(*streams);
-    for (const auto& sink : m_sinks)
-        if (sink.tapUid.isEmpty())
-            idFor(m_deviceIds, sink.name);
-    for (const auto& stream : m_streams)
-        if (!stream.internal)
-            idFor(m_processIds, stream.processKey());
-    m_connected = true;
-    m_changed.notify_all();
-    return true;
 }
 
 PulseAudioHardware::~PulseAudioHardware()
@@ -274,7 +301,9 @@ PulseAudioHardware::~PulseAudioHardware()
         std::lock_guard ops(m_ops);
         for (auto& [id, aggregate] : m_aggregates)
             stopAggregate(*aggregate);
-        for (auto& [id, tap] : m_taps) {
+        // Not a structured binding: clang before 16 cannot capture one in the lambda below.
+        for (auto& entry : m_taps) {
+            Tap* tap = entry.second.get();
             if (tap->module != PA_INVALID_INDEX && m_connected)
                 PulseQuery::unloadModule(*m_connection, tap->module);
             m_journal->update([&](std::vector<JournalTap>& taps) {
@@ -330,7 +359,8 @@ void PulseAudioHardware::reconnect()
             if (m_stopping || m_connected)
                 return;
         }
-        auto connection = std::make_unique<PulseConnection>(QStringLiteral("Sonaric"));
+        auto connection = std::make_unique<PulseConnection>(
+            QStringLiteral("Sonaric"), QList<QPair<QString, QString>> {}, m_options.requestTimeoutMs);
         if (connection->connect(500, nullptr)) {
             std::lock_guard ops(m_ops);
             m_serverString = connection->serverName();
@@ -367,9 +397,22 @@ void PulseAudioHardware::serverLost()
 
 void PulseAudioHardware::rebuildAfterReconnect()
 {
-    // The server lost every tap sink and stream of ours; the applications reconnect on their own. Rebuild
-    // the sinks behind the same tap IDs and restart what was running, so the engine above sees nothing.
-    for (auto& [id, tap] : m_taps) {
+    // A server that restarted lost every tap sink and stream of ours (the applications reconnect on their own);
+    // one that only stopped answering for a while still has them. Rebuild what is gone behind the same tap IDs,
+    // keep what is still there, and restart what was running, so the engine above sees nothing.
+    std::set<AudioObjectID> kept;
+    for (auto& entry : m_taps) {
+        Tap* tap = entry.second.get();
+        {
+            std::lock_guard lock(m_mutex);
+            const SinkRecord* sink = sinkNamed(tap->sinkName);
+            if (sink && sink->tapOwner == m_owner) {
+                tap->module = sink->ownerModule;
+                tap->sinkIndex = sink->index;
+                kept.insert(entry.first);
+                continue;
+            }
+        }
         tap->module = PA_INVALID_INDEX;
         tap->sinkIndex = PA_INVALID_INDEX;
         m_journal->update([&](std::vector<JournalTap>& taps) {
@@ -381,13 +424,39 @@ void PulseAudioHardware::rebuildAfterReconnect()
         });
         loadTapSink(*tap);
     }
+    // A tap destroyed while the server did not answer could not unload its sink: do it now, sending whatever
+    // plays in it to the default device (a tap that wants the application takes it from there).
+    std::vector<std::pair<std::uint32_t, std::vector<std::uint32_t>>> orphans;
+    QString fallback;
+    {
+        std::lock_guard lock(m_mutex);
+        for (const auto& sink : m_sinks) {
+            if (sink.tapOwner != m_owner || std::any_of(m_taps.begin(), m_taps.end(), [&](const auto& entry) {
+                    return entry.second->sinkName == sink.name;
+                }))
+                continue;
+            std::vector<std::uint32_t> streams;
+            for (const auto& stream : m_streams)
+                if (stream.sink == sink.index)
+                    streams.push_back(stream.index);
+            orphans.emplace_back(sink.ownerModule, std::move(streams));
+        }
+        fallback = m_defaultSink;
+    }
+    for (const auto& [module, streams] : orphans) {
+        for (std::uint32_t stream : streams)
+            PulseQuery::moveStream(*m_connection, stream, fallback);
+        PulseQuery::unloadModule(*m_connection, module);
+    }
     for (auto& [id, aggregate] : m_aggregates) {
         if (!aggregate->runningProc)
             continue;
         if (aggregate->engine)
             aggregate->engine->stop();
         aggregate->engine.reset();
-        aggregate->moved.clear();
+        // Streams still in a kept tap sink stay there and keep the sinks they came from.
+        if (!kept.contains(aggregate->tap))
+            aggregate->moved.clear();
         aggregate->movedIn = false;
         startAggregate(id, *aggregate);
     }
@@ -398,6 +467,7 @@ void PulseAudioHardware::rebuildAfterReconnect()
 void PulseAudioHardware::serverEvent(pa_context* context, unsigned facility, unsigned type, std::uint32_t index)
 {
     // The context comes with the event: the connection object may already be on its way out.
+    ++m_serverEvents;
     const bool removed = type == PA_SUBSCRIPTION_EVENT_REMOVE;
     if (facility == PA_SUBSCRIPTION_EVENT_SINK) {
         if (removed) {
@@ -852,7 +922,8 @@ OSStatus PulseAudioHardware::createProcessTap(const CATapDescription& descriptio
         m_journal->update([&](std::vector<JournalTap>& taps) {
             std::erase_if(taps, [&](const JournalTap& t) { return t.sink == tap->sinkName; });
         });
-        return kAudioHardwareUnspecifiedError;
+        // A server that went away or stopped answering meanwhile is not running, as for a call made after.
+        return m_connection->isReady() ? kAudioHardwareUnspecifiedError : kAudioHardwareNotRunningError;
     }
     std::lock_guard lock(m_mutex);
     const AudioObjectID id = m_nextId++;

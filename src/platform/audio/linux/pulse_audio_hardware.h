@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <map>
@@ -45,6 +46,9 @@ class PulseAudioHardware final : public AudioHardware
 public:
     struct Options {
         int connectTimeoutMs = 1000;
+        /// How long any request may go unanswered; a server that lets one pass counts as gone until it
+        /// answers a new connection (see PulseConnection).
+        int requestTimeoutMs = 3000;
         /// Where the crash journal lives; empty: TapJournal::defaultPath().
         QString journalPath;
         /// The watchdog executable; empty: found beside this program or in the build tree. "none": no watchdog.
@@ -61,10 +65,18 @@ public:
         std::function<QString(pid_t)> bundleIdentifierForProcess;
     };
 
+    /// Why no hardware object came of a connect.
+    enum class ConnectFailure {
+        none,
+        noServer, ///< nothing took the connection (or the server went away while it was being read)
+        stoppedAnswering, ///< a server took the connection and then left it or a request unanswered
+    };
+
     /// Connects to the running PulseAudio or PipeWire server; null (and `error` set) when none answers
-    /// within about a second.
-    static std::unique_ptr<AudioHardware> connect(QString* error);
-    static std::unique_ptr<PulseAudioHardware> connect(Options options, QString* error);
+    /// within about a second, or when the server stops answering while it is being read (a few seconds).
+    static std::unique_ptr<AudioHardware> connect(QString* error, ConnectFailure* failure = nullptr);
+    static std::unique_ptr<PulseAudioHardware> connect(
+        Options options, QString* error, ConnectFailure* failure = nullptr);
 
     ~PulseAudioHardware() override;
 
@@ -105,7 +117,7 @@ private:
     struct Listener;
 
     explicit PulseAudioHardware(Options options);
-    bool open(QString* error);
+    bool open(QString* error, ConnectFailure* failure);
     bool loadSnapshot();
     void subscribe();
     void connectionStateChanged(bool ready);
@@ -163,6 +175,8 @@ private:
     std::map<AudioObjectID, std::unique_ptr<Tap>> m_taps;
     std::map<AudioObjectID, std::unique_ptr<Aggregate>> m_aggregates;
     AudioObjectID m_nextId = 16;
+    /// Server events seen so far; loadSnapshot reads again when one came in while it read.
+    std::atomic<std::uint64_t> m_serverEvents { 0 };
     std::uintptr_t m_nextProc = 1;
     mutable std::map<pid_t, QString> m_bundleCache;
 

@@ -15,7 +15,9 @@ void onServerInfo(pa_context*, const pa_server_info*, void* self)
 
 } // namespace
 
-PulseConnection::PulseConnection(const QString& clientName, const QList<QPair<QString, QString>>& properties)
+PulseConnection::PulseConnection(
+    const QString& clientName, const QList<QPair<QString, QString>>& properties, int requestTimeoutMs)
+    : m_requestTimeoutMs(requestTimeoutMs)
 {
     m_mainloop = pa_threaded_mainloop_new();
     pa_proplist* list = pa_proplist_new();
@@ -65,13 +67,36 @@ bool PulseConnection::connect(int timeoutMs, QString* error)
             return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
         },
         timeoutMs);
-    if (answered && pa_context_get_state(m_context) == PA_CONTEXT_READY)
+    const auto state = pa_context_get_state(m_context);
+    if (answered && state == PA_CONTEXT_READY)
         return true;
-    if (error)
-        *error = answered ? QString::fromUtf8(pa_strerror(pa_context_errno(m_context)))
-                          : QStringLiteral("the sound server did not answer within %1 ms").arg(timeoutMs);
+    // Past CONNECTING the socket is connected: a server is there, it only does not answer.
+    m_stoppedAnswering = !answered && (state == PA_CONTEXT_AUTHORIZING || state == PA_CONTEXT_SETTING_NAME);
+    if (error) {
+        if (answered)
+            *error = QString::fromUtf8(pa_strerror(pa_context_errno(m_context)));
+        else if (m_stoppedAnswering)
+            *error
+                = QStringLiteral("the sound server took the connection but did not answer within %1 ms").arg(timeoutMs);
+        else
+            *error = QStringLiteral("the sound server did not answer within %1 ms").arg(timeoutMs);
+    }
     pa_context_disconnect(m_context);
     return false;
+}
+
+bool PulseConnection::stoppedAnswering() const
+{
+    Lock lock(*this);
+    return m_stoppedAnswering;
+}
+
+void PulseConnection::giveUp()
+{
+    // Closing is the one way on: a late answer could no longer be matched to a request that gave up, and
+    // whoever holds the connection hears of it through the state handler as of a server that went away.
+    m_stoppedAnswering = true;
+    pa_context_disconnect(m_context);
 }
 
 void PulseConnection::setStateHandler(std::function<void(bool)> handler)
@@ -99,9 +124,14 @@ bool PulseConnection::wait(pa_operation* op)
     // Requests sent without a reply callback finish silently; their state change wakes us instead.
     pa_operation_set_state_callback(
         op, [](pa_operation*, void* self) { static_cast<PulseConnection*>(self)->signal(); }, this);
-    while (pa_operation_get_state(op) == PA_OPERATION_RUNNING && isReady())
-        pa_threaded_mainloop_wait(m_mainloop);
+    const bool finished = waitUntil(
+        [op, this] { return pa_operation_get_state(op) != PA_OPERATION_RUNNING || !isReady(); }, m_requestTimeoutMs);
     const bool done = pa_operation_get_state(op) == PA_OPERATION_DONE;
+    if (!finished) {
+        pa_operation_cancel(op);
+        giveUp();
+    }
+    pa_operation_set_state_callback(op, nullptr, nullptr);
     pa_operation_unref(op);
     return done;
 }

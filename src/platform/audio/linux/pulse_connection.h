@@ -17,13 +17,19 @@ namespace sonaric
 /// One client connection to the sound server with a threaded main loop of its own.
 ///
 /// Server calls are made with the loop locked (`Lock`) and waited for with `wait`, which returns early when
-/// the connection fails, so a server that dies never hangs a caller. Never call `wait` from the loop's own
-/// thread (libpulse callbacks run there).
+/// the connection fails, so a server that dies never hangs a caller. A server that is there but silent (frozen,
+/// stopped, overloaded beyond use) gets a deadline: a request it leaves unanswered for `requestTimeoutMs`
+/// closes the connection, as if the server had gone, and every later wait fails at once. Never call `wait`
+/// from the loop's own thread (libpulse callbacks run there).
 class PulseConnection
 {
 public:
+    /// How long a request may wait for its answer, unless the connection is given another deadline.
+    static constexpr int kDefaultRequestTimeoutMs = 3000;
+
     /// `properties` (key=value pairs) are added to the client's property list.
-    explicit PulseConnection(const QString& clientName, const QList<QPair<QString, QString>>& properties = {});
+    explicit PulseConnection(const QString& clientName, const QList<QPair<QString, QString>>& properties = {},
+        int requestTimeoutMs = kDefaultRequestTimeoutMs);
     ~PulseConnection();
     PulseConnection(const PulseConnection&) = delete;
     PulseConnection& operator=(const PulseConnection&) = delete;
@@ -31,6 +37,9 @@ public:
     /// Connects to the default server (PULSE_SERVER, the session's runtime directory, ...). Never spawns a
     /// server. Fails when the server does not answer within `timeoutMs`.
     bool connect(int timeoutMs, QString* error);
+    /// True once a server took the connection and then left it, or a request, unanswered past its deadline.
+    bool stoppedAnswering() const;
+    int requestTimeoutMs() const { return m_requestTimeoutMs; }
     /// Called on the loop's thread whenever the context state changes, after `connect` succeeded.
     void setStateHandler(std::function<void(bool ready)> handler);
 
@@ -41,7 +50,7 @@ public:
     QString serverName() const;
 
     /// Waits for `op` (may be null) to finish; the loop must be locked. Unreferences it. False when the
-    /// connection failed meanwhile or `op` was null.
+    /// connection failed meanwhile, the request's deadline passed (which closes the connection) or `op` was null.
     bool wait(pa_operation* op);
     /// Waits until `done()` holds or the connection fails, or `timeoutMs` passes; the loop must be locked.
     bool waitUntil(const std::function<bool()>& done, int timeoutMs);
@@ -64,10 +73,13 @@ public:
 
 private:
     void contextStateChanged();
+    void giveUp();
 
     pa_threaded_mainloop* m_mainloop = nullptr;
     pa_context* m_context = nullptr;
     std::function<void(bool)> m_stateHandler;
+    const int m_requestTimeoutMs;
+    bool m_stoppedAnswering = false; // written and read with the loop locked
 };
 
 } // namespace sonaric

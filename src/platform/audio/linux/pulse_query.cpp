@@ -13,24 +13,29 @@ namespace
 template <typename Record> struct ListState {
     PulseConnection* connection;
     std::vector<Record> records;
+    bool failed = false; ///< the list ended in an error (libpulse's own timeout included): it is not the whole
 };
 
 void onSink(pa_context*, const pa_sink_info* info, int eol, void* data)
 {
     auto* state = static_cast<ListState<SinkRecord>*>(data);
-    if (eol || !info)
+    if (eol || !info) {
+        state->failed = eol < 0;
         state->connection->signal();
-    else
+    } else {
         state->records.push_back(SinkRecord::from(*info));
+    }
 }
 
 void onStream(pa_context*, const pa_sink_input_info* info, int eol, void* data)
 {
     auto* state = static_cast<ListState<StreamRecord>*>(data);
-    if (eol || !info)
+    if (eol || !info) {
+        state->failed = eol < 0;
         state->connection->signal();
-    else
+    } else {
         state->records.push_back(StreamRecord::from(*info));
+    }
 }
 
 struct ValueState {
@@ -72,7 +77,7 @@ std::optional<std::vector<SinkRecord>> sinks(PulseConnection& connection)
 {
     ListState<SinkRecord> state { &connection, {} };
     PulseConnection::Lock lock(connection);
-    if (!connection.wait(pa_context_get_sink_info_list(connection.context(), onSink, &state)))
+    if (!connection.wait(pa_context_get_sink_info_list(connection.context(), onSink, &state)) || state.failed)
         return std::nullopt;
     return state.records;
 }
@@ -81,7 +86,7 @@ std::optional<std::vector<StreamRecord>> streams(PulseConnection& connection)
 {
     ListState<StreamRecord> state { &connection, {} };
     PulseConnection::Lock lock(connection);
-    if (!connection.wait(pa_context_get_sink_input_info_list(connection.context(), onStream, &state)))
+    if (!connection.wait(pa_context_get_sink_input_info_list(connection.context(), onStream, &state)) || state.failed)
         return std::nullopt;
     return state.records;
 }

@@ -40,12 +40,14 @@ namespace
 struct ReadState {
     PulseConnection* connection;
     RestoreTable table;
+    bool failed = false; ///< the server has no such database, or the read ended in an error
 };
 
 void onEntry(pa_context*, const pa_ext_stream_restore_info* info, int eol, void* data)
 {
     auto* state = static_cast<ReadState*>(data);
     if (eol || !info) {
+        state->failed = eol < 0;
         state->connection->signal();
         return;
     }
@@ -74,7 +76,7 @@ std::optional<RestoreTable> read(PulseConnection& connection)
 {
     ReadState state { &connection, {} };
     PulseConnection::Lock lock(connection);
-    if (!connection.wait(pa_ext_stream_restore_read(connection.context(), onEntry, &state)))
+    if (!connection.wait(pa_ext_stream_restore_read(connection.context(), onEntry, &state)) || state.failed)
         return std::nullopt;
     return state.table;
 }

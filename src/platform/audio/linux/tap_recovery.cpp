@@ -105,6 +105,10 @@ RecoveryReport run(
         if (deadSinks.contains(sink.name) && PulseQuery::unloadModule(connection, sink.ownerModule))
             ++report.sinks;
 
+    // A server that went away or stopped answering halfway has not been put right: keep the record for the
+    // next start.
+    if (!connection.isReady())
+        return report;
     journal.update([&](std::vector<JournalTap>& taps) {
         std::erase_if(taps, [&](const JournalTap& tap) {
             return tap.server == server && abandoned(tap.owner) && !liveSinks.contains(tap.sink);
