@@ -164,10 +164,16 @@ TEST_F(PulseAudioHardwareTest, OneProcessObjectPerProcessWhateverItsStreams)
 {
     ChildProcess player(testPlayerPath(), { "--amplitude", "0.1", "--second-stream-after", "200" });
     ASSERT_TRUE(waitFor([&] { return sinksOfProcess(player.pid()).size() == 2; }, 5s));
-    const auto all = CA::array(*hw, kAudioObjectSystemObject, kAudioHardwarePropertyProcessObjectList);
-    const auto mine = std::count_if(all.begin(), all.end(),
-        [&](AudioObjectID id) { return CA::uint32(*hw, id, kAudioProcessPropertyPID) == std::uint32_t(player.pid()); });
-    EXPECT_EQ(mine, 1);
+    const auto mine = [&] {
+        const auto all = CA::array(*hw, kAudioObjectSystemObject, kAudioHardwarePropertyProcessObjectList);
+        return std::count_if(all.begin(), all.end(), [&](AudioObjectID id) {
+            return CA::uint32(*hw, id, kAudioProcessPropertyPID) == std::uint32_t(player.pid());
+        });
+    };
+    // The hardware hears of the streams a moment after the server lists them.
+    ASSERT_TRUE(waitFor([&] { return mine() >= 1; }, 5s));
+    EXPECT_FALSE(waitFor([&] { return mine() > 1; }, 500ms)) << "the second stream is no second object";
+    EXPECT_EQ(mine(), 1);
 }
 
 TEST_F(PulseAudioHardwareTest, DiscoveryListsOneRowPerApplicationWithItsStreamsFoldedIn)
@@ -437,7 +443,7 @@ TEST_F(PulseAudioHardwareTest, AFrozenServerCountsAsGoneUntilItAnswersAgain)
 
     frozen.thaw();
     EXPECT_TRUE(waitFor([&] { return hw->isConnected() && CA::outputDevices(*hw).size() == 2; }, 10s));
-    EXPECT_GE(deviceChanges.load(), 2);
+    EXPECT_TRUE(waitFor([&] { return deviceChanges >= 2; }, 2s)) << "heard going and coming back";
     EXPECT_EQ(waitForProcess(player.pid()), process) << "the same object as before";
     ASSERT_EQ(hw->createProcessTap(description, &tap), noErr);
     EXPECT_EQ(hw->destroyProcessTap(tap), noErr);

@@ -310,6 +310,8 @@ PulseAudioHardware::~PulseAudioHardware()
                 std::erase_if(taps, [&](const JournalTap& t) { return t.sink == tap->sinkName; });
             });
         }
+        // The loop thread still reads both tables while it handles events.
+        std::lock_guard lock(m_mutex);
         m_aggregates.clear();
         m_taps.clear();
     }
@@ -413,8 +415,12 @@ void PulseAudioHardware::rebuildAfterReconnect()
                 continue;
             }
         }
-        tap->module = PA_INVALID_INDEX;
-        tap->sinkIndex = PA_INVALID_INDEX;
+        {
+            // Server events read the sink index on the loop thread.
+            std::lock_guard lock(m_mutex);
+            tap->module = PA_INVALID_INDEX;
+            tap->sinkIndex = PA_INVALID_INDEX;
+        }
         m_journal->update([&](std::vector<JournalTap>& taps) {
             for (auto& t : taps)
                 if (t.sink == tap->sinkName) {
@@ -451,13 +457,18 @@ void PulseAudioHardware::rebuildAfterReconnect()
     for (auto& [id, aggregate] : m_aggregates) {
         if (!aggregate->runningProc)
             continue;
-        if (aggregate->engine)
-            aggregate->engine->stop();
-        aggregate->engine.reset();
+        std::unique_ptr<AggregateIOPath> engine;
+        {
+            // Server events and the state reads look at both on other threads.
+            std::lock_guard lock(m_mutex);
+            engine = std::move(aggregate->engine);
+            aggregate->movedIn = false;
+        }
+        if (engine)
+            engine->stop();
         // Streams still in a kept tap sink stay there and keep the sinks they came from.
         if (!kept.contains(aggregate->tap))
             aggregate->moved.clear();
-        aggregate->movedIn = false;
         startAggregate(id, *aggregate);
     }
 }
@@ -1166,6 +1177,7 @@ OSStatus PulseAudioHardware::startAggregate(AudioObjectID id, Aggregate& aggrega
         if (!engine->start(moveInOnFirstData, nullptr))
             return kAudioHardwareUnspecifiedError;
     }
+    std::lock_guard lock(m_mutex);
     aggregate.engine = std::move(engine);
     return noErr;
 }
@@ -1210,8 +1222,12 @@ void PulseAudioHardware::stopAggregate(Aggregate& aggregate)
     }
     if (tap)
         moveBack(aggregate, *tap);
-    aggregate.engine->stop();
-    aggregate.engine.reset();
+    std::unique_ptr<AggregateIOPath> engine;
+    {
+        std::lock_guard lock(m_mutex);
+        engine = std::move(aggregate.engine);
+    }
+    engine->stop();
 }
 
 bool PulseAudioHardware::isTapping(AudioObjectID aggregateID) const
