@@ -5,6 +5,7 @@ person would. Everything is started by the test and stopped however it ends."""
 import array
 import json
 import os
+import random
 import re
 import shutil
 import signal
@@ -21,6 +22,17 @@ from gi.repository import Atspi  # noqa: E402
 
 class Failure(Exception):
     pass
+
+
+def free_display_number():
+    """An X display number with neither a lock file nor a listening socket, from a range test desktops keep to."""
+    with open("/proc/net/unix") as table:
+        listening = set(re.findall(r"/tmp/\.X11-unix/X(\d+)", table.read()))
+    while True:
+        number = random.randrange(200, 6000)
+        if str(number) not in listening and not os.path.exists(f"/tmp/.X{number}-lock") \
+                and not os.path.exists(f"/tmp/.X11-unix/X{number}"):
+            return number
 
 
 def wait_for(what, predicate, timeout=10.0, interval=0.1):
@@ -52,21 +64,33 @@ class Desktop:
         return process
 
     def _start_x(self):
-        read, write = os.pipe()
-        self._spawn(["Xvfb", "-displayfd", str(write), "-screen", "0", "1280x800x24", "-nolisten", "tcp"],
-                    pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(write)
-        number = b""
-        with os.fdopen(read, "rb") as pipe:
-            while not number.endswith(b"\n"):
-                chunk = pipe.read(1)
-                if not chunk:
-                    raise Failure("Xvfb did not start")
-                number += chunk
-        self.env["DISPLAY"] = ":" + number.decode().strip()
+        # A display number nobody uses, neither by a lock file nor by an abstract socket (a server in another mount
+        # namespace shares the abstract ones): with -displayfd Xvfb takes the first number without a lock file,
+        # and a client could then reach another server on the same number. -noreset keeps the server and the
+        # accessibility bus's root property when the last client leaves.
+        self.xvfb_log = os.path.join(self.work, "xvfb.log")
+        for attempt in range(8):
+            number = free_display_number()
+            with open(self.xvfb_log, "ab") as log:
+                xvfb = self._spawn(["Xvfb", f":{number}", "-noreset", "-screen", "0", "1280x800x24",
+                                    "-nolisten", "tcp"], stdout=subprocess.DEVNULL, stderr=log)
+            env = dict(self.env, DISPLAY=f":{number}")
+            answered = wait_for("the X server to answer or end", lambda: xvfb.poll() is not None or subprocess.run(
+                ["xdpyinfo"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0,
+                timeout=30)
+            if xvfb.poll() is None and answered:
+                break
+        else:
+            raise Failure("Xvfb did not start:\n" + self.xvfb_output())
+        self.env["DISPLAY"] = f":{number}"
         os.environ["DISPLAY"] = self.env["DISPLAY"]
-        wait_for("the X server to answer", lambda: subprocess.run(
-            ["xdpyinfo"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0)
+
+    def xvfb_output(self):
+        try:
+            with open(self.xvfb_log, errors="replace") as log:
+                return log.read()
+        except OSError:
+            return ""
 
     def _start_bus(self):
         address = "unix:path=" + os.path.join(self.work, "bus")

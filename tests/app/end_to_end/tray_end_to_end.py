@@ -208,6 +208,7 @@ def main():
         print("--- what the accessibility bus shows of Sonaric\n" + run.desktop.tree("Sonaric"))
         if run.sonaric:
             print("--- Sonaric's output\n" + run.sonaric_log())
+        print("--- the X server's output\n" + run.desktop.xvfb_output())
         return 1
     finally:
         run.close()
