@@ -24,6 +24,7 @@ import json
 import math
 import os
 import shutil
+import signal
 import struct
 import subprocess
 import sys
@@ -208,11 +209,6 @@ class ChromiumRun(Run):
         window = wait_for("the popover", self.popover, timeout=10)
         return self.desktop.window_geometry(window)
 
-    def close_popover(self):
-        if self.popover():
-            self.desktop.xdotool("key", "Escape")
-            wait_for("the popover to close", lambda: not self.popover(), timeout=5)
-
     def settings_window(self):
         windows = self.desktop.visible_windows("^Sonaric Settings$")
         return windows[0] if windows else None
@@ -293,7 +289,7 @@ class ChromiumRun(Run):
 
     def close(self):
         if self.chromium and self.chromium.poll() is None:
-            os.killpg(self.chromium.pid, 9)
+            os.killpg(self.chromium.pid, signal.SIGKILL)
             self.chromium.wait(timeout=10)
         self.server.close()
         super().close()
