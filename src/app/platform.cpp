@@ -1,10 +1,12 @@
 #include "app/platform.h"
 
+#include "app/linux_texts_scripting.h"
 #include "platform/audio/linux/pulse_audio_hardware.h"
 #include "platform/audio/sim/simulated_audio_hardware.h"
 #include "platform/bundle/linux/linux_bundle_services.h"
 #include "platform/bundle/sim/simulated_bundle_services.h"
 #include "platform/scene/scene.h"
+#include "platform/scripting/linux/browser_extension_setup.h"
 #include "platform/scripting/linux/linux_scripting.h"
 #include "platform/scripting/sim/simulated_scripting.h"
 #include "platform/workspace/linux/linux_workspace.h"
@@ -92,6 +94,9 @@ Platform simulated(const PlatformChoice& choice, const QString& why, const QStri
     platform.simulated = audio.get();
     platform.audio = std::move(audio);
     platform.workspace = std::make_unique<SimulatedWorkspace>(scene);
+    // The simulated applications fail as the other platform's do; the user is on Linux all the same.
+    platform.scripting = std::make_unique<LinuxTextsScripting>(
+        std::move(platform.scripting), *platform.workspace, BrowserExtensionSetup::defaultExtensionFolder());
     return platform;
 }
 

@@ -126,3 +126,34 @@ TEST_F(FakeBrowser, HelpersAndTheirChildrenBelongToTheApplication)
     EXPECT_EQ(responsible(getpid()), getpid());
     EXPECT_EQ(workspace->processIdentifier(), getpid());
 }
+
+TEST_F(FakeBrowser, AnEndedProcessNobodyCollectedIsNoApplication)
+{
+    // The browser's copy ends soon under a parent that never collects it (sleep, exec'd by the shell that
+    // started it): a zombie, as a container's first process leaves them.
+    const QString program = dir.filePath("fake-browser");
+    QProcess parent;
+    parent.start("/bin/bash", { "-c", program + " -c 'sleep 0.2; exit 0' & exec sleep 30" });
+    ASSERT_TRUE(parent.waitForStarted());
+    pid_t zombie = -1;
+    for (int i = 0; i < 250 && zombie <= 0; ++i) {
+        for (pid_t child : children(pid_t(parent.processId()))) {
+            QFile stat(QStringLiteral("/proc/%1/stat").arg(child));
+            if (stat.open(QIODevice::ReadOnly) && stat.readAll().contains(") Z "))
+                zombie = child;
+        }
+        if (zombie <= 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_GT(zombie, 0) << "the copy did not end";
+
+    std::vector<pid_t> listed;
+    for (const auto& app : workspace->runningApplications())
+        if (app.bundleIdentifier == "org.example.FakeBrowser")
+            listed.push_back(app.processIdentifier);
+    // The live browser is still there; the zombie is neither an application nor a helper of one.
+    EXPECT_EQ(listed, std::vector<pid_t> { pid_t(process.processId()) });
+    EXPECT_FALSE(workspace->runningApplication(zombie));
+    parent.kill();
+    parent.waitForFinished();
+}

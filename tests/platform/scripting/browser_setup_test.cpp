@@ -116,6 +116,34 @@ TEST(BrowserExtensionSetup, ProfileFolderOfARunningBrowser)
         browser.kill();
         browser.waitForFinished();
     }
+
+    // A browser that rewrote its title: one line, its arguments joined by spaces (Chromium's browser process in
+    // its new headless mode). The folder's own spaces stay; the next switch or a page address does not.
+    QTemporaryDir profiles;
+    const QString spaced = profiles.filePath("profile two");
+    ASSERT_TRUE(QDir().mkpath(spaced));
+    const struct {
+        QString title;
+        QString folder;
+    } retitled[] = {
+        { "chromium --headless=new --user-data-dir=" + spaced + " --load-extension=/x http://127.0.0.1:1/a b", spaced },
+        { "chromium --user-data-dir=" + spaced + " http://127.0.0.1:1/", spaced },
+        { "chromium --user-data-dir=/tmp/gone one --no-sandbox", "/tmp/gone" },
+        { "chromium --no-sandbox --data=--user-data-dir=/nowhere", "/home/someone/.config/google-chrome" },
+    };
+    for (const auto& [title, folder] : retitled) {
+        QProcess browser;
+        // exec -a names the program with the whole line and gives it no other: /proc shows one argument.
+        browser.start("bash", { "-c", "exec -a \"$0\" cat", title }); // cat waits on its open input
+        ASSERT_TRUE(browser.waitForStarted());
+        const QString cmdline = QStringLiteral("/proc/%1/cmdline").arg(browser.processId());
+        for (int i = 0; i < 200 && !read(cmdline).startsWith("chromium "); ++i)
+            QThread::msleep(10);
+        EXPECT_EQ(BrowserExtensionSetup::profileFolder(pid_t(browser.processId()), chrome, "google-chrome"), folder)
+            << title.toStdString();
+        browser.kill();
+        browser.waitForFinished();
+    }
     qunsetenv("XDG_CONFIG_HOME");
 }
 

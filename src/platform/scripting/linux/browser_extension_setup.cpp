@@ -41,6 +41,32 @@ bool writeIfDifferent(const QString& path, const QByteArray& content, QString* e
     return true;
 }
 
+/// The --user-data-dir of a browser that rewrote its process title: Chromium's browser process may replace its
+/// arguments with one line of them joined by spaces (it does in its new headless mode), so the value ends at the
+/// next switch or, since a folder's name may hold spaces too, at the longest run of words that is a folder.
+QByteArray retitledUserDataDir(const QByteArray& commandLine)
+{
+    const QByteArray title = commandLine.endsWith('\0') ? commandLine.chopped(1) : commandLine;
+    if (title.contains('\0'))
+        return {}; // the arguments as started, each on its own
+    const qsizetype start = title.indexOf(" --user-data-dir=");
+    if (start < 0)
+        return {};
+    QByteArray value = title.mid(start + 17);
+    if (const qsizetype next = value.indexOf(" --"); next >= 0)
+        value.truncate(next);
+    for (QByteArray words = value; !words.isEmpty();) {
+        if (QFileInfo(QString::fromLocal8Bit(words)).isDir())
+            return words;
+        const qsizetype space = words.lastIndexOf(' ');
+        if (space < 0)
+            break;
+        words.truncate(space);
+    }
+    const qsizetype space = value.indexOf(' ');
+    return space < 0 ? value : value.left(space);
+}
+
 QString configHome()
 {
     const QString configured = qEnvironmentVariable("XDG_CONFIG_HOME");
@@ -131,22 +157,23 @@ bool BrowserExtensionSetup::installHostManifest(const QString& profile, const QS
 QString BrowserExtensionSetup::profileFolder(
     pid_t browser, const LinuxApplication& application, const QString& desktopID)
 {
-    const QList<QByteArray> arguments = readAll(QStringLiteral("/proc/%1/cmdline").arg(browser)).split('\0');
-    for (qsizetype i = 1; i < arguments.size(); ++i) {
+    const QByteArray commandLine = readAll(QStringLiteral("/proc/%1/cmdline").arg(browser));
+    const QList<QByteArray> arguments = commandLine.split('\0');
+    QByteArray value = retitledUserDataDir(commandLine);
+    for (qsizetype i = 1; i < arguments.size() && value.isEmpty(); ++i) {
         const QByteArray& argument = arguments[i];
-        QByteArray value;
         if (argument.startsWith("--user-data-dir="))
             value = argument.mid(16);
         else if (argument == "--user-data-dir" && i + 1 < arguments.size())
             value = arguments[i + 1];
-        if (!value.isEmpty()) {
-            const QString folder = QString::fromLocal8Bit(value);
-            if (QDir::isAbsolutePath(folder))
-                return QDir::cleanPath(folder);
-            // A relative folder is the browser's own working directory's.
-            const QString cwd = QFileInfo(QStringLiteral("/proc/%1/cwd").arg(browser)).symLinkTarget();
-            return cwd.isEmpty() ? QString() : QDir(cwd).filePath(folder);
-        }
+    }
+    if (!value.isEmpty()) {
+        const QString folder = QString::fromLocal8Bit(value);
+        if (QDir::isAbsolutePath(folder))
+            return QDir::cleanPath(folder);
+        // A relative folder is the browser's own working directory's.
+        const QString cwd = QFileInfo(QStringLiteral("/proc/%1/cwd").arg(browser)).symLinkTarget();
+        return cwd.isEmpty() ? QString() : QDir(cwd).filePath(folder);
     }
     QString folder;
     for (const LinuxBrowserFlavour& flavour : application.browserFlavours) {

@@ -31,6 +31,10 @@ std::optional<LinuxWorkspace::ProcessInfo> LinuxWorkspace::process(pid_t pid) co
     const QList<QByteArray> fields = text.mid(close + 2).split(' ');
     if (fields.size() < 20)
         return std::nullopt;
+    // A zombie has ended and only waits for its parent to collect it (a container whose first process never does
+    // keeps it for good): it runs nothing, and its empty command line would pass for a browser without a profile.
+    if (fields[0] == "Z" || fields[0] == "X")
+        return std::nullopt;
     ProcessInfo info;
     info.parent = fields[1].toInt();
     info.startTime = QString::fromLatin1(fields[19]);
