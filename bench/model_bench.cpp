@@ -5,6 +5,7 @@
 
 #include "audio/process_discovery.h"
 #include "model/mixer_model.h"
+#include "native/native_volume_sessions.h"
 #include "platform/audio/sim/simulated_audio_hardware.h"
 #include "platform/main_queue.h"
 #include "platform/scripting/sim/simulated_scripting.h"
@@ -36,7 +37,10 @@ struct Fixture {
         for (int a = 0; a < 200; a += 4)
             levels.insert(QStringLiteral("com.example.app%1").arg(a), 0.5f);
         settings.setValue(QStringLiteral("volumes"), levels);
-        model = std::make_unique<MixerModel>(hw, workspace, scripting, settings, mainQueue);
+        model = std::make_unique<MixerModel>(
+            hw, workspace, settings, mainQueue, makeNativeVolumeSessions([this](NativeVolumeSource source) {
+                return makeNativeVolumeController(source, scripting, workspace);
+            }));
         model->engine().taps();
     }
 };

@@ -5,6 +5,7 @@
 #include "app/settings/settings_window.h"
 #include "app/status_bar_controller.h"
 #include "model/mixer_model.h"
+#include "native/native_volume_sessions.h"
 #include "platform/app_identity.h"
 #include "platform/audio/sim/simulated_audio_hardware.h"
 #include "platform/login/launch_at_login.h"
@@ -44,8 +45,13 @@ void AppDelegate::applicationDidFinishLaunching()
         m_platform.simulated->startRealTime();
 
     m_settings = std::make_unique<QSettings>();
-    m_model = std::make_unique<MixerModel>(
-        *m_platform.audio, *m_platform.workspace, *m_platform.scripting, *m_settings, m_mainQueue);
+    // Each connector drives its source through the platform's scripting service.
+    Scripting& scripting = *m_platform.scripting;
+    const Workspace& workspace = *m_platform.workspace;
+    m_model = std::make_unique<MixerModel>(*m_platform.audio, workspace, *m_settings, m_mainQueue,
+        makeNativeVolumeSessions([&scripting, &workspace](NativeVolumeSource source) {
+            return makeNativeVolumeController(source, scripting, workspace);
+        }));
 
     m_updater = std::make_unique<Updater>(*m_platform.bundles, *m_platform.workspace);
 

@@ -18,17 +18,20 @@ const std::vector<float>& MixerModel::maxVolumeOptions()
     return options;
 }
 
-MixerModel::MixerModel(AudioHardware& hw, const Workspace& workspace, Scripting& scripting, QSettings& settings,
-    DispatchQueue& mainQueue, ControllerFactory controllers, QObject* parent)
+MixerModel::MixerModel(AudioHardware& hw, const Workspace& workspace, QSettings& settings, DispatchQueue& mainQueue,
+    std::vector<std::unique_ptr<NativeVolumeSession>> sessions, DelayClock* clock, QObject* parent)
     : QObject(parent)
     , m_hw(hw)
     , m_workspace(workspace)
     , m_settings(settings)
+    , m_clock(clock ? clock : &m_ownClock)
     , m_engine(hw)
 {
-    for (const NativeVolumeSource& source : NativeVolumeSource::allCases())
-        m_sessions.push_back(
-            new NativeVolumeSession(source, scripting, workspace, controllers ? controllers(source) : nullptr, this));
+    // Children of the model, so QML never takes a session it was handed for its own.
+    for (std::unique_ptr<NativeVolumeSession>& session : sessions) {
+        session->setParent(this);
+        m_sessions.push_back(session.release());
+    }
 
     MixerSettings::Restored restored = MixerSettings::restore(settings, maxVolumeOptions());
     m_maxVolume = restored.maxVolume;
@@ -64,6 +67,7 @@ MixerModel::MixerModel(AudioHardware& hw, const Workspace& workspace, Scripting&
 
 MixerModel::~MixerModel()
 {
+    stopPolling();
     // Sessions are children of the model; they must not call back into a model that is half gone.
     for (NativeVolumeSession* session : m_sessions)
         session->onConnectionChange = nullptr;
@@ -132,18 +136,26 @@ void MixerModel::refresh()
 
 void MixerModel::popoverVisible(bool visible)
 {
-    if (m_pollTimer) {
-        m_pollTimer->stop();
-        m_pollTimer->deleteLater();
-    }
+    stopPolling();
     if (!visible)
         return;
     refresh();
-    auto* timer = new QTimer(this);
-    timer->setInterval(1500);
-    connect(timer, &QTimer::timeout, this, &MixerModel::refresh);
-    timer->start();
-    m_pollTimer = timer;
+    schedulePoll();
+}
+
+void MixerModel::schedulePoll()
+{
+    m_poll = m_clock->schedule(pollMilliseconds, [this] {
+        schedulePoll();
+        refresh();
+    });
+}
+
+void MixerModel::stopPolling()
+{
+    if (m_poll && m_clock)
+        m_clock->cancel(m_poll);
+    m_poll = 0;
 }
 
 void MixerModel::installListeners(DispatchQueue& mainQueue)

@@ -5,15 +5,14 @@
 #include "audio/tap_engine.h"
 #include "model/output_route.h"
 #include "native/native_volume_session.h"
+#include "platform/delay_clock.h"
 
 #include <QHash>
 #include <QObject>
 #include <QPointer>
 #include <QSet>
-#include <QTimer>
 #include <QVariant>
 
-#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -25,7 +24,6 @@ namespace sonaric
 
 class AudioHardware;
 class DispatchQueue;
-class Scripting;
 class Workspace;
 
 /// The one model of the mixer: the applications that play, their levels, mutes and routes, the boost limit,
@@ -53,13 +51,17 @@ class MixerModel : public QObject
 public:
     /// The boost limits the user can choose, in order.
     static const std::vector<float>& maxVolumeOptions();
-    /// Replaces the controller a session would make for its source (tests inject fakes); empty: the session's own.
-    using ControllerFactory = std::function<std::unique_ptr<NativeVolumeControlling>(NativeVolumeSource)>;
+    /// How often the applications are re-read while the popover is open.
+    static constexpr int pollMilliseconds = 1500;
 
-    /// Builds the sessions and the engine, restores the settings, installs the hardware listeners (delivered on
-    /// `mainQueue`), reads the devices and refreshes once: saved levels have their taps requested on return.
-    MixerModel(AudioHardware& hw, const Workspace& workspace, Scripting& scripting, QSettings& settings,
-        DispatchQueue& mainQueue, ControllerFactory controllers = {}, QObject* parent = nullptr);
+    /// Takes the connectors' sessions as its children (the composition root makes them with
+    /// `makeNativeVolumeSessions`), builds the engine, restores the settings, installs the hardware listeners
+    /// (delivered on `mainQueue`), reads the devices and refreshes once: saved levels have their taps requested
+    /// on return. The popover's poll runs on `clock`, which must outlive the model; without one, on precise Qt
+    /// timers of its own.
+    MixerModel(AudioHardware& hw, const Workspace& workspace, QSettings& settings, DispatchQueue& mainQueue,
+        std::vector<std::unique_ptr<NativeVolumeSession>> sessions, DelayClock* clock = nullptr,
+        QObject* parent = nullptr);
     ~MixerModel() override;
 
     const std::vector<AudioApp>& apps() const { return m_apps; }
@@ -75,7 +77,7 @@ public:
 
     /// Re-reads the applications, reconciles their taps and re-reads every connected session.
     Q_INVOKABLE void refresh();
-    /// The popover opens (refresh now and every 1.5 s) or closes (stop refreshing on a timer).
+    /// The popover opens (refresh now and every `pollMilliseconds`) or closes (stop refreshing on a timer).
     Q_INVOKABLE void popoverVisible(bool visible);
 
     void setVolume(float value, const AudioApp& app);
@@ -118,6 +120,8 @@ signals:
 
 private:
     void installListeners(DispatchQueue& mainQueue);
+    void schedulePoll();
+    void stopPolling();
     void refreshOutputDevices();
     bool hasNativeControl(const QString& appID) const;
     float effectiveGain(const QString& appID) const;
@@ -143,7 +147,9 @@ private:
     QHash<QString, OutputRoute> m_routes;
     QHash<QString, AudioApp> m_discovered;
     QHash<QString, std::vector<AudioObjectID>> m_appliedObjects;
-    QPointer<QTimer> m_pollTimer;
+    DelayClock m_ownClock;
+    QPointer<DelayClock> m_clock;
+    DelayClock::Handle m_poll = 0; ///< the next poll while the popover is open, else 0
     bool m_listenersInstalled = false;
     TapEngine m_engine;
 };

@@ -1,30 +1,16 @@
 #include "native/native_volume_session.h"
 
-#include "native/app_volume.h"
-#include "native/browser_media_volume.h"
-
-#include <QTimer>
-
 namespace sonaric
 {
 
-namespace
-{
-std::unique_ptr<NativeVolumeControlling> controllerFor(
-    NativeVolumeSource source, Scripting& scripting, const Workspace& workspace)
-{
-    if (source.isBrowser())
-        return std::make_unique<BrowserMediaVolume>(source, scripting, workspace);
-    return std::make_unique<AppVolume>(source, scripting);
-}
-} // namespace
-
-NativeVolumeSession::NativeVolumeSession(NativeVolumeSource source, Scripting& scripting, const Workspace& workspace,
-    std::unique_ptr<NativeVolumeControlling> controller, QObject* parent)
+NativeVolumeSession::NativeVolumeSession(
+    NativeVolumeSource source, std::unique_ptr<NativeVolumeControlling> controller, DelayClock* clock, QObject* parent)
     : QObject(parent)
     , m_source(source)
-    , m_controller(controller ? std::move(controller) : controllerFor(source, scripting, workspace))
+    , m_controller(std::move(controller))
+    , m_clock(clock ? clock : &m_ownClock)
 {
+    Q_ASSERT(m_controller);
 }
 
 NativeVolumeSession::~NativeVolumeSession()
@@ -89,13 +75,13 @@ void NativeVolumeSession::toggleTabMute(const QString& tabID)
 
 void NativeVolumeSession::switchToNative()
 {
-    connect([self = QPointer(this)] {
+    connectToSource([self = QPointer(this)] {
         if (self)
             emit self->switchToNativeFailed();
     });
 }
 
-void NativeVolumeSession::connect(std::function<void()> onFailure)
+void NativeVolumeSession::connectToSource(std::function<void()> onFailure)
 {
     if (m_busy)
         return;
@@ -124,7 +110,7 @@ void NativeVolumeSession::connect(std::function<void()> onFailure)
         }));
 }
 
-void NativeVolumeSession::disconnect()
+void NativeVolumeSession::disconnectFromSource()
 {
     if (m_busy)
         return;
@@ -205,12 +191,9 @@ void NativeVolumeSession::update(const NativeVolumeState& state, const QString& 
     const quint64 revision = ++m_revision;
     const CancellationToken cancellation = startTask();
 
-    auto* delay = new QTimer(this);
-    delay->setSingleShot(true);
-    delay->setTimerType(Qt::PreciseTimer);
-    m_task->delay = delay;
-    QObject::connect(delay, &QTimer::timeout, this, [this, delay, desired, current, cancellation, revision] {
-        delay->deleteLater();
+    m_task->delay = m_clock->schedule(debounceMilliseconds, [this, desired, current, cancellation, revision] {
+        if (m_task)
+            m_task->delay = 0;
         if (cancellation.isCancelled())
             return;
         m_controller->set(
@@ -229,7 +212,6 @@ void NativeVolumeSession::update(const NativeVolumeState& state, const QString& 
                 dropTask();
             }));
     });
-    delay->start(debounceMilliseconds);
 }
 
 CancellationToken NativeVolumeSession::startTask()
@@ -249,10 +231,8 @@ void NativeVolumeSession::cancelTask()
     if (!m_task)
         return;
     m_task->cancellation.cancel();
-    if (m_task->delay) {
-        m_task->delay->stop();
-        m_task->delay->deleteLater();
-    }
+    if (m_task->delay && m_clock)
+        m_clock->cancel(m_task->delay);
     m_task.reset();
 }
 

@@ -4,6 +4,7 @@
 #include "native/native_volume_controlling.h"
 #include "native/native_volume_records.h"
 #include "native/native_volume_source.h"
+#include "platform/delay_clock.h"
 
 #include <QObject>
 #include <QPointer>
@@ -14,13 +15,8 @@
 #include <memory>
 #include <optional>
 
-class QTimer;
-
 namespace sonaric
 {
-
-class Scripting;
-class Workspace;
 
 /// The main-thread face of one native connector: connects and disconnects its controller, re-reads its
 /// volumes, and sends volume changes after a 120 ms pause, all in at most one task at a time. A revision
@@ -51,10 +47,10 @@ public:
     /// How long volume changes wait for further changes before they are sent.
     static constexpr int debounceMilliseconds = 120;
 
-    /// Without a controller, the session makes the one its source needs: app volume scripting for an
-    /// application, the page media script for a browser.
-    NativeVolumeSession(NativeVolumeSource source, Scripting& scripting, const Workspace& workspace,
-        std::unique_ptr<NativeVolumeControlling> controller = nullptr, QObject* parent = nullptr);
+    /// Drives `controller`, which the composition root chose for `source` (`makeNativeVolumeController`). The
+    /// debounce runs on `clock`, which must outlive the session; without one, on precise Qt timers of its own.
+    NativeVolumeSession(NativeVolumeSource source, std::unique_ptr<NativeVolumeControlling> controller,
+        DelayClock* clock = nullptr, QObject* parent = nullptr);
     ~NativeVolumeSession() override;
 
     NativeVolumeSource source() const { return m_source; }
@@ -82,8 +78,12 @@ public:
     /// Called with true after a successful connect and with false after a disconnect.
     std::function<void(bool connected)> onConnectionChange;
 
-    void connect(std::function<void()> onFailure = {});
-    void disconnect();
+    // Connect and disconnect; named apart from QObject's own `connect` and `disconnect`, which they would hide.
+    /// Takes the source's volume over: the controller verifies it can drive the source and reads its volumes.
+    /// Ignored while busy; `onFailure` runs (on the main thread) when the connect fails.
+    void connectToSource(std::function<void()> onFailure = {});
+    /// Gives the source's volume back once the controller has finished what it has pending. Ignored while busy.
+    void disconnectFromSource();
     void refresh();
     void setVolume(float volume, const std::optional<NativeVolumeTab>& tab = std::nullopt);
     void toggleMute(const std::optional<NativeVolumeTab>& tab = std::nullopt);
@@ -115,7 +115,8 @@ signals:
 private:
     struct Task {
         CancellationToken cancellation;
-        QPointer<QTimer> delay;
+        /// The debounce's scheduled send, 0 when there is none.
+        DelayClock::Handle delay = 0;
     };
 
     CancellationToken startTask();
@@ -133,6 +134,8 @@ private:
 
     const NativeVolumeSource m_source;
     std::unique_ptr<NativeVolumeControlling> m_controller;
+    DelayClock m_ownClock;
+    QPointer<DelayClock> m_clock;
     std::optional<NativeVolumeConnection> m_connection;
     bool m_busy = false;
     std::optional<QString> m_error;

@@ -41,13 +41,13 @@ void ConnectorSettings::refresh()
 void ConnectorSettings::connectSession(NativeVolumeSession* session)
 {
     if (session && m_listed.contains(session))
-        session->connect();
+        session->connectToSource();
 }
 
 void ConnectorSettings::disconnectSession(NativeVolumeSession* session)
 {
     if (session && m_listed.contains(session))
-        session->disconnect();
+        session->disconnectFromSource();
 }
 
 } // namespace sonaric

@@ -8,6 +8,7 @@
 #include "model/mixer_model.h"
 #include "model/output_route.h"
 #include "native/native_volume_session.h"
+#include "platform/delay_clock.h"
 #include "platform/login/launch_at_login.h"
 
 #include <QAbstractListModel>
@@ -48,6 +49,13 @@ struct LaunchAtLoginForeign {
     QML_FOREIGN(sonaric::LaunchAtLogin)
     QML_NAMED_ELEMENT(LaunchAtLogin)
     QML_UNCREATABLE("The application shell creates it.")
+};
+
+// Lives in the platform layer, where the model's and the connectors' delays run on it too.
+struct DelayClockForeign {
+    Q_GADGET
+    QML_FOREIGN(sonaric::DelayClock)
+    QML_NAMED_ELEMENT(DelayClock)
 };
 
 struct AudioAppForeign {

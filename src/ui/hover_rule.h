@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/delay_clock.h"
+#include "platform/delay_clock.h"
 
 #include <QObject>
 #include <QPointer>

@@ -176,7 +176,7 @@ TEST(MixerModel, ANativeConnectionTakesOverAndGivesBack)
     EXPECT_EQ(model.connector(f.app(kPlayer)), nullptr) << "no connector for the player";
 
     f.spotifyController->answers.push_back(appConnection(0.7f));
-    session->connect();
+    session->connectToSource();
     ASSERT_TRUE(waitUntil([&] { return session->isConnected(); }));
     EXPECT_TRUE(model.hasNativeConnection());
     EXPECT_TRUE(model.engine().taps().empty()) << "gain 1 under native control: no tap";
@@ -184,7 +184,7 @@ TEST(MixerModel, ANativeConnectionTakesOverAndGivesBack)
     EXPECT_EQ(model.connector(f.app(kPlayer)), nullptr);
     EXPECT_EQ(model.volumes().value(kSpotify), 0.4f) << "the saved level is kept, not cleared";
 
-    session->disconnect();
+    session->disconnectFromSource();
     ASSERT_TRUE(waitUntil([&] { return !session->isConnected(); }));
     EXPECT_EQ(model.engine().taps().at(kSpotify).targetGain, 0.4f);
     EXPECT_EQ(model.apps().size(), 2u);
@@ -212,12 +212,12 @@ TEST(MixerModel, ANativeConnectionTakesOverAnApplicationKnownByItsLinuxID)
         EXPECT_EQ(session->source(), NativeVolumeSource::spotify);
 
         f.spotifyController->answers.push_back(appConnection(0.7f));
-        session->connect();
+        session->connectToSource();
         ASSERT_TRUE(waitUntil([&] { return session->isConnected(); }));
         EXPECT_TRUE(model.engine().taps().empty()) << "gain 1 under native control: no tap";
         EXPECT_EQ(model.apps().size(), 1u) << "the row gives way to the native row";
 
-        session->disconnect();
+        session->disconnectFromSource();
         ASSERT_TRUE(waitUntil([&] { return !session->isConnected(); }));
         EXPECT_EQ(model.engine().taps().at(id).targetGain, 0.4f);
         EXPECT_EQ(model.apps().size(), 2u);
@@ -254,18 +254,151 @@ TEST(MixerModel, TheDefaultDeviceNameFollowsTheHardware)
     EXPECT_EQ(name.count(), 3);
 }
 
-TEST(MixerModel, WhileThePopoverIsOpenNewPlayersShowUpWithinATick)
+TEST(MixerModel, OpeningThePopoverRefreshesAtOnceAndThenOnEveryTick)
 {
     ModelFixture f;
     MixerModel& model = f.start();
+    const AudioObjectID quiet = f.hw.processObjects()[1];
+    // Starting to play changes no process list, so only a refresh notices it.
+    f.hw.setProcessPlaying(quiet, true);
+    f.settle();
+    ASSERT_EQ(model.apps().size(), 2u);
     model.popoverVisible(true);
-    // Starting to play changes no process list, so only the poll notices it.
-    f.hw.setProcessPlaying(f.hw.processObjects()[1], true);
-    ASSERT_TRUE(waitUntil([&] { return model.apps().size() == 3; }, 2500));
+    EXPECT_EQ(model.apps().size(), 3u) << "opening refreshes at once, before the first tick";
+    model.popoverVisible(true);
+    EXPECT_EQ(f.clock.scheduled(), 1) << "opening again restarts the poll rather than adding one";
+
+    f.hw.setProcessPlaying(quiet, false);
+    f.clock.advance(MixerModel::pollMilliseconds - 1);
+    EXPECT_EQ(model.apps().size(), 3u);
+    f.clock.advance(1);
+    EXPECT_EQ(model.apps().size(), 2u) << "the tick refreshes";
+    f.hw.setProcessPlaying(quiet, true);
+    f.clock.advance(MixerModel::pollMilliseconds);
+    EXPECT_EQ(model.apps().size(), 3u) << "and so does every tick after it";
+
     model.popoverVisible(false);
-    f.hw.setProcessPlaying(f.hw.processObjects()[1], false);
-    spin(1800);
+    f.hw.setProcessPlaying(quiet, false);
+    f.clock.advance(10 * MixerModel::pollMilliseconds);
     EXPECT_EQ(model.apps().size(), 3u) << "no refresh on a timer once the popover closed";
+    EXPECT_EQ(f.clock.scheduled(), 0);
+}
+
+TEST(MixerModel, WhatReachesTheEngineAroundNativeControlAndTheSystemDefault)
+{
+    // Spotify's connector answers through the fixture's fake controller; "never discovered" runs on a scene
+    // where Spotify starts only at the end of the row.
+    Scene withoutSpotify = modelScene();
+    std::erase_if(withoutSpotify.applications, [](const auto& a) { return a.bundleIdentifier == kSpotify; });
+    std::erase_if(withoutSpotify.processes, [](const auto& p) { return p.bundleID == kSpotify; });
+    const auto spotifySession = [](MixerModel& model) {
+        for (NativeVolumeSession* session : model.nativeSessions())
+            if (session->source() == NativeVolumeSource::spotify)
+                return session;
+        return static_cast<NativeVolumeSession*>(nullptr);
+    };
+    const auto connectSpotify = [&](ModelFixture& f, MixerModel& model) {
+        f.spotifyController->answers.push_back(appConnection(0.7f));
+        spotifySession(model)->connectToSource();
+        ASSERT_TRUE(waitUntil([&] { return spotifySession(model)->isConnected(); }));
+    };
+    const auto disconnectSpotify = [&](ModelFixture&, MixerModel& model) {
+        spotifySession(model)->disconnectFromSource();
+        ASSERT_TRUE(waitUntil([&] { return !spotifySession(model)->isConnected(); }));
+    };
+    const auto startSpotify = [](ModelFixture& f, MixerModel&) {
+        f.workspace.launch(application(400, kSpotify, QStringLiteral("Spotify")));
+        f.hw.addProcess(process(400, kSpotify, true));
+        f.settle();
+    };
+    // A second process changes Spotify's process objects, which is what makes a refresh push an application.
+    const auto addSpotifyHelper = [](ModelFixture& f, MixerModel&) {
+        f.hw.addProcess(process(401, kSpotify + QStringLiteral(".helper"), false));
+        f.settle();
+    };
+    using Step = std::function<void(ModelFixture&, MixerModel&)>;
+    const auto steps = [](std::vector<Step> all) {
+        return [all](ModelFixture& f, MixerModel& model) {
+            for (const Step& step : all)
+                step(f, model);
+        };
+    };
+    struct Tap {
+        float gain;
+        std::optional<QString> route;
+        std::size_t processObjects;
+    };
+    const struct {
+        const char* what;
+        Scene scene;
+        Step before, act;
+        std::map<QString, Tap> taps; ///< every tap after `act`
+        QStringList listed; ///< the rows after `act`
+        std::optional<int> requests; ///< the engine requests `act` makes, where that is the point
+    } cases[] = {
+        { "a muted application under native control is not pushed when its processes change", modelScene(),
+            steps({ [](ModelFixture&, MixerModel& model) { model.toggleMute(kSpotify); }, connectSpotify }),
+            addSpotifyHelper, {}, { kPlayer }, 0 },
+        { "a routed application under native control is pushed, at unity, to its device", modelScene(),
+            steps({ [](ModelFixture&, MixerModel& model) {
+                       ASSERT_TRUE(model.setRoute(QStringLiteral("phones"), kSpotify));
+                   },
+                connectSpotify }),
+            addSpotifyHelper, { { kSpotify, { 1.0f, QStringLiteral("phones"), 2 } } }, { kPlayer }, 1 },
+        { "the system default for a listed application without a route keeps its level", modelScene(),
+            [](ModelFixture&, MixerModel& model) { model.setVolume(kPlayer, 0.5f); },
+            [](ModelFixture&, MixerModel& model) {
+                EXPECT_TRUE(model.setRoute(QString(), kPlayer));
+                EXPECT_TRUE(model.routes().isEmpty());
+            },
+            { { kPlayer, { 0.5f, std::nullopt, 1 } } }, { kPlayer, kSpotify }, std::nullopt },
+        { "the system default for an application never discovered reaches no engine", modelScene(), [](auto&, auto&) {},
+            [](ModelFixture&, MixerModel& model) {
+                EXPECT_TRUE(model.setRoute(QString(), QStringLiteral("com.example.later")));
+                EXPECT_TRUE(model.routes().isEmpty());
+            },
+            {}, { kPlayer, kSpotify }, 0 },
+        { "connecting before the application was ever discovered: it starts under native control", withoutSpotify,
+            [](ModelFixture&, MixerModel& model) {
+                model.setVolume(kSpotify, 0.4f);
+                model.setVolume(kPlayer, 0.5f);
+            },
+            steps({ connectSpotify, startSpotify }), { { kPlayer, { 0.5f, std::nullopt, 1 } } }, { kPlayer },
+            std::nullopt },
+        { "disconnecting before the application was ever discovered: it starts at its saved level", withoutSpotify,
+            steps({ [](ModelFixture&, MixerModel& model) { model.setVolume(kSpotify, 0.4f); }, connectSpotify }),
+            steps({ disconnectSpotify, startSpotify }), { { kSpotify, { 0.4f, std::nullopt, 1 } } },
+            { kPlayer, kSpotify }, std::nullopt },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ModelFixture f(c.scene);
+        MixerModel& model = f.start();
+        c.before(f, model);
+        model.engine().taps();
+        const int before = model.engine().requestCount();
+        c.act(f, model);
+
+        const auto taps = model.engine().taps();
+        std::map<QString, Tap> held;
+        for (const auto& [id, tap] : taps)
+            held[id] = { tap.targetGain, tap.routeUID, tap.processObjects.size() };
+        EXPECT_EQ(held.size(), c.taps.size());
+        for (const auto& [id, tap] : c.taps) {
+            ASSERT_TRUE(held.count(id)) << id.toStdString();
+            EXPECT_EQ(held[id].gain, tap.gain) << id.toStdString();
+            EXPECT_EQ(held[id].route, tap.route) << id.toStdString();
+            EXPECT_EQ(held[id].processObjects, tap.processObjects) << id.toStdString();
+        }
+        QStringList listed;
+        for (const AudioApp& app : model.apps())
+            listed << app.id;
+        EXPECT_EQ(listed, c.listed);
+        if (c.requests) {
+            EXPECT_EQ(model.engine().requestCount() - before, *c.requests);
+        }
+        EXPECT_EQ(model.lastError(), "");
+    }
 }
 
 TEST(MixerModel, TheViewsChangeApplicationsByTheirId)

@@ -1,9 +1,10 @@
 #pragma once
 
-// A mixer model on the simulated system with its real tap engine, a real settings file, and a fake
-// controller for the Spotify connector; the test listens to what the devices play.
+// A mixer model on the simulated system with its real tap engine, a real settings file, a fake controller
+// for the Spotify connector and a clock the test moves; the test listens to what the devices play.
 
 #include "model/mixer_model.h"
+#include "native/native_volume_sessions.h"
 #include "platform/audio/sim/simulated_audio_hardware.h"
 #include "platform/main_queue.h"
 #include "platform/scripting/sim/simulated_scripting.h"
@@ -11,6 +12,7 @@
 
 #include "support/event_loop.h"
 #include "support/fake_controller.h"
+#include "support/manual_clock.h"
 #include "support/scenes.h"
 
 #include <QSettings>
@@ -65,14 +67,15 @@ public:
     {
         model.reset();
         settings = openSettings();
-        model = std::make_unique<MixerModel>(hw, workspace, scripting, *settings, mainQueue,
-            [this](NativeVolumeSource source) -> std::unique_ptr<NativeVolumeControlling> {
-                if (source.bundleID() != kSpotify)
-                    return nullptr;
-                auto fake = std::make_unique<FakeController>();
-                spotifyController = fake.get();
-                return fake;
-            });
+        auto controllers = [this](NativeVolumeSource source) -> std::unique_ptr<NativeVolumeControlling> {
+            if (source.bundleID() != kSpotify)
+                return makeNativeVolumeController(source, scripting, workspace);
+            auto fake = std::make_unique<FakeController>();
+            spotifyController = fake.get();
+            return fake;
+        };
+        model = std::make_unique<MixerModel>(
+            hw, workspace, *settings, mainQueue, makeNativeVolumeSessions(controllers, &clock), &clock);
         return *model;
     }
 
@@ -113,13 +116,14 @@ public:
     }
 
     /// Runs what the hardware's listeners delivered to the main thread.
-    void settle() { spin(30); }
+    void settle() { deliverPosted(); }
 
     QTemporaryDir dir;
     SimulatedAudioHardware hw;
     SimulatedWorkspace workspace;
     SimulatedScripting scripting;
     MainQueue mainQueue;
+    ManualClock clock;
     std::unique_ptr<QSettings> settings;
     FakeController* spotifyController = nullptr;
     std::unique_ptr<MixerModel> model;

@@ -8,6 +8,7 @@
 #include "model/mixer_model.h"
 #include "native/browser_media_volume.h"
 #include "native/chromium_tabs.h"
+#include "native/native_volume_sessions.h"
 #include "platform/audio/sim/simulated_audio_hardware.h"
 #include "platform/main_queue.h"
 #include "platform/scripting/linux/linux_scripting.h"
@@ -130,7 +131,9 @@ protected:
         scene.processes = { process(chromium->processId(), kChromiumID, true) };
         m_hardware = std::make_unique<SimulatedAudioHardware>(scene);
         m_settings = std::make_unique<QSettings>(m_dir.filePath("Sonaric.conf"), QSettings::IniFormat);
-        m_model = std::make_unique<MixerModel>(*m_hardware, *workspace, *scripting, *m_settings, m_mainQueue);
+        m_model = std::make_unique<MixerModel>(*m_hardware, *workspace, *m_settings, m_mainQueue,
+            makeNativeVolumeSessions(
+                [](NativeVolumeSource source) { return makeNativeVolumeController(source, *scripting, *workspace); }));
         return *m_model;
     }
 
@@ -145,7 +148,7 @@ protected:
 
     static bool connect(NativeVolumeSession& session)
     {
-        session.connect();
+        session.connectToSource();
         EXPECT_TRUE(waitUntil([&] { return !session.busy(); }, 30000));
         EXPECT_FALSE(session.hasError()) << session.error().toStdString() << " "
                                          << session.errorSteps().join(" | ").toStdString();
@@ -362,8 +365,9 @@ TEST_F(ExtensionInChromium, ABrowserWithoutTheExtensionGetsNumberedSteps)
     options.hostPath = QStringLiteral(SONARIC_BROWSER_HOST);
     options.extensionWait = 500ms;
     LinuxScripting service(only, options);
-    NativeVolumeSession session(NativeVolumeSource::chromium, service, only);
-    session.connect();
+    NativeVolumeSession session(NativeVolumeSource::chromium,
+        std::make_unique<BrowserMediaVolume>(NativeVolumeSource::chromium, service, only));
+    session.connectToSource();
     ASSERT_TRUE(waitUntil([&] { return !session.busy(); }, 20000));
     EXPECT_FALSE(session.isConnected());
     EXPECT_EQ(session.error(), "Sonaric's extension in Chromium isn't answering.");

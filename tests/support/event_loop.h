@@ -22,6 +22,14 @@ inline bool waitUntil(const std::function<bool()>& done, int milliseconds = 5000
     return true;
 }
 
+/// Delivers what has been posted to this thread (queued calls included), and what that posts in turn, without
+/// waiting for time to pass. Each round delivers what the round before posted.
+inline void deliverPosted(int rounds = 8)
+{
+    for (int round = 0; round < rounds; ++round)
+        QCoreApplication::sendPostedEvents();
+}
+
 /// Runs the event loop for `milliseconds`.
 inline void spin(int milliseconds)
 {

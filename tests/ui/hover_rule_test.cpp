@@ -1,5 +1,5 @@
+#include "support/manual_clock.h"
 #include "ui/hover_rule.h"
-#include "ui/manual_clock.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,7 @@
 #include "ui/ui_bench.h"
 
+#include "native/native_volume_sessions.h"
+
 #include "support/scenes.h"
 
 #include <QCoreApplication>
@@ -86,8 +88,8 @@ void UiBench::start(const Scene& scene)
     // A settings file of its own per run: nothing one test stores leaks into the next.
     m_settings
         = std::make_unique<QSettings>(m_dir.filePath(QStringLiteral("run%1.conf").arg(++m_run)), QSettings::IniFormat);
-    m_model = std::make_unique<MixerModel>(*m_hw, m_workspace, *m_scripting, *m_settings, m_mainQueue,
-        [this](NativeVolumeSource source) { return makeController(source); });
+    m_model = std::make_unique<MixerModel>(*m_hw, m_workspace, *m_settings, m_mainQueue,
+        makeNativeVolumeSessions([this](NativeVolumeSource source) { return makeController(source); }));
     settle();
     emit modelChanged();
 }
@@ -95,7 +97,7 @@ void UiBench::start(const Scene& scene)
 std::unique_ptr<NativeVolumeControlling> UiBench::makeController(NativeVolumeSource source)
 {
     if (m_connectors == Connectors::simulated)
-        return nullptr;
+        return makeNativeVolumeController(source, *m_scripting, m_workspace);
     auto fake = std::make_unique<FakeController>();
     m_controllers[int(source.value())] = fake.get();
     return fake;
@@ -118,7 +120,7 @@ NativeVolumeSession* UiBench::session(int source) const
 void UiBench::connectApp(int source, double volume, bool muted)
 {
     controller(sourceOf(source))->answers.push_back(appConnection(float(volume), muted));
-    session(source)->connect();
+    session(source)->connectToSource();
     settle();
 }
 
@@ -132,13 +134,13 @@ void UiBench::connectBrowser(int source, const QVariantList& tabs)
             { tab.value(QStringLiteral("volume"), 1.0).toFloat(), tab.value(QStringLiteral("muted")).toBool() } });
     }
     controller(sourceOf(source))->answers.push_back(connection);
-    session(source)->connect();
+    session(source)->connectToSource();
     settle();
 }
 
 void UiBench::holdConnect(int source)
 {
-    session(source)->connect();
+    session(source)->connectToSource();
     settle();
 }
 

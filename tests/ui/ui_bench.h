@@ -12,8 +12,8 @@
 
 #include "support/event_loop.h"
 #include "support/fake_controller.h"
+#include "support/manual_clock.h"
 #include "ui/forwarding_workspace.h"
-#include "ui/manual_clock.h"
 
 #include <QObject>
 #include <QSettings>

@@ -211,7 +211,7 @@ int main(int argc, char** argv)
     bench.scripting().addApp(spotify);
     for (int source : { int(NativeVolumeSource::chrome), int(NativeVolumeSource::spotify) }) {
         NativeVolumeSession* session = bench.session(source);
-        session->connect();
+        session->connectToSource();
         if (!waitUntil([&] { return !session->busy(); }, 10000) || !session->isConnected()) {
             std::fprintf(
                 stderr, "%s did not connect: %s\n", qPrintable(session->title()), qPrintable(session->error()));
@@ -230,11 +230,11 @@ int main(int argc, char** argv)
     bench.scripting().browser(QStringLiteral("com.google.Chrome"))->refusesAutomation = true;
     bench.session(NativeVolumeSource::chrome)->refresh();
     NativeVolumeSession* player = bench.session(NativeVolumeSource::spotify);
-    player->disconnect();
+    player->disconnectFromSource();
     waitUntil([&] { return !player->busy() && bench.session(NativeVolumeSource::chrome)->hasError(); });
     settle();
     bench.scripting().setScriptDuration(std::chrono::milliseconds(1500));
-    player->connect();
+    player->connectToSource();
     {
         Popover popover(engine, &model, QString());
         ok = save(popover.grab(), out.filePath(QStringLiteral("states.png"))) && ok;

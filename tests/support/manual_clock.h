@@ -2,7 +2,7 @@
 
 // A delay clock that moves only when the test says so.
 
-#include "ui/delay_clock.h"
+#include "platform/delay_clock.h"
 
 #include <map>
 

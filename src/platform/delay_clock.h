@@ -2,7 +2,6 @@
 
 #include <QHash>
 #include <QObject>
-#include <QtQmlIntegration/qqmlintegration.h>
 
 #include <functional>
 
@@ -12,11 +11,11 @@ namespace sonaric
 {
 
 /// Runs work after a delay on the calling thread, and can cancel it before it runs: the clock of the views'
-/// timing rules. This one uses precise Qt timers; tests put a clock they advance by hand in its place.
+/// timing rules, the connectors' debounce and the mixer's poll. This one uses precise Qt timers; tests put a
+/// clock they advance by hand in its place.
 class DelayClock : public QObject
 {
     Q_OBJECT
-    QML_ELEMENT
 
 public:
     using Handle = quint64;

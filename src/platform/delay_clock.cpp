@@ -1,4 +1,4 @@
-#include "ui/delay_clock.h"
+#include "platform/delay_clock.h"
 
 #include <QTimer>
 
