@@ -1,12 +1,12 @@
 #pragma once
 
 #include "platform/audio/audio_hardware.h"
+#include "platform/audio/sim/simulated_audio_objects.h"
+#include "platform/audio/sim/simulated_audio_renderer.h"
 #include "platform/scene/scene.h"
 
-#include <atomic>
 #include <map>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 namespace sonaric
@@ -34,7 +34,8 @@ enum class SimCall {
 /// output is silent (muted-when-tapped) and what the device plays is whatever the aggregate's IO block wrote.
 ///
 /// Time moves only when a test calls advance(), or on a pacing thread after startRealTime(). Everything each
-/// output device played is kept, per device UID, until takePlayed().
+/// output device played is kept, per device UID, until takePlayed(). The rendering itself is
+/// SimulatedAudioRenderer's, over this object's devices, processes, taps and IO procs.
 class SimulatedAudioHardware final : public AudioHardware
 {
 public:
@@ -100,7 +101,7 @@ public:
 
     /// Renders `frames` frames on every device, in IO cycles of bufferFrames() (the last one may be shorter).
     void advance(std::uint32_t frames);
-    std::uint32_t bufferFrames() const { return m_bufferFrames; }
+    std::uint32_t bufferFrames() const { return m_renderer.bufferFrames(); }
     void setBufferFrames(std::uint32_t frames);
     /// Everything the output device with this UID played since the last call, interleaved over all its output
     /// channels (the channel count is outputChannels(uid)). Empty for an unknown device.
@@ -114,32 +115,10 @@ public:
     std::vector<AudioObjectID> processObjects() const;
 
 private:
-    struct Device {
-        AudioObjectID id = 0;
-        SceneDevice scene; ///< as the scene describes it
-        // Aggregate devices made by the program.
-        bool isAggregate = false;
-        CFDictionary description;
-        AudioObjectID subDevice = 0;
-        std::vector<AudioObjectID> taps;
-        int aliveAfterReads = 0; ///< a new aggregate device reports alive only after this many reads
-        std::vector<float> played; ///< real devices: what they played, interleaved
-    };
-    struct Process {
-        AudioObjectID id = 0;
-        SceneProcess scene;
-        std::uint64_t phaseFrames = 0;
-        std::uint32_t noiseState = 0x12345678;
-    };
-    struct Tap {
-        AudioObjectID id = 0;
-        CATapDescription description;
-    };
-    struct IOProc {
-        AudioObjectID device = 0;
-        AudioDeviceIOBlock block;
-        bool running = false;
-    };
+    using Device = SimDevice;
+    using Process = SimProcess;
+    using Tap = SimTap;
+    using IOProc = SimIOProc;
     struct Listener {
         AudioObjectID object = 0;
         AudioObjectPropertyAddress address;
@@ -165,9 +144,6 @@ private:
     AudioObjectID defaultOutputLocked() const;
     std::vector<std::uint32_t> inputStreamsOf(const Device& d) const;
     std::vector<std::uint32_t> outputStreamsOf(const Device& d) const;
-    void renderCycle(std::uint32_t frames);
-    void renderProcess(Process& p, std::uint32_t frames, float* stereo);
-    bool aggregateRunning(const Device& d) const;
 
     mutable std::recursive_mutex m_mutex;
     std::map<AudioObjectID, Device> m_devices; // keyed by object ID; listing order is creation order
@@ -183,14 +159,10 @@ private:
     std::vector<Failure> m_failures;
     std::map<SimCall, int> m_calls;
     std::vector<LoggedCall> m_log;
-    std::uint32_t m_bufferFrames = 512;
 
-    // Scratch buffers for rendering, sized once per cycle length.
-    std::vector<float> m_mix;
-    std::vector<float> m_scratch;
-
-    std::atomic<bool> m_realTime { false };
-    std::thread m_pacer;
+    // Last, so that its pacing thread stops before the objects it plays go.
+    SimulatedAudioRenderer m_renderer { m_mutex, m_devices, m_processes, m_processOrder, m_taps, m_ioProcs,
+        m_defaultOutput };
 };
 
 } // namespace sonaric

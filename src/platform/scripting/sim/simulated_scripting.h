@@ -5,8 +5,16 @@
 // that answer the Safari connector script, the get-data events and the execute-JavaScript event. Each tab
 // answers the page media script from a small page model (or a verbatim reply, or an error) set by the test or
 // read from a scripting JSON (docs/native.md).
+//
+// This front keeps the fakes, serialises every call, logs what was run and sent, and hands each script or event
+// to the fake it is for: FakeMediaApps, FakeSafari or FakeChromiumBrowsers.
 
 #include "platform/scripting/scripting.h"
+#include "platform/scripting/sim/fake_browser.h"
+#include "platform/scripting/sim/fake_chromium_browsers.h"
+#include "platform/scripting/sim/fake_media_apps.h"
+#include "platform/scripting/sim/fake_page.h"
+#include "platform/scripting/sim/fake_safari.h"
 
 #include <QByteArray>
 #include <QStringList>
@@ -14,72 +22,12 @@
 #include <atomic>
 #include <chrono>
 #include <deque>
-#include <functional>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <vector>
 
 namespace sonaric
 {
-
-/// A scripted media application (Spotify, Music, TV): a volume in percent and, where it has one, a mute.
-struct FakeMediaApp {
-    QString bundleID;
-    bool running = true;
-    int volume = 50; ///< 0 … 100, what the application reports
-    bool muted = false;
-    bool hasMute = true; ///< Spotify has no scriptable mute
-    bool refusesAutomation = false; ///< every script fails with -1743
-    bool timesOut = false; ///< every script fails with -1712
-    std::vector<QString> commands; ///< every set command carried out, e.g. "pVol=37", "pMut=false"
-};
-
-/// An error raised by a tab or an application: a number and, when it has one, a message.
-struct FakeScriptError {
-    int number = 0;
-    std::optional<QString> message;
-};
-
-/// What the page media script finds in a tab: one controllable media with its state.
-struct FakePage {
-    QString key; ///< the tab key the page holds; an invalid one is replaced on the next evaluation
-    QString title;
-    bool playing = true;
-    bool visible = true;
-    int volume = 100; ///< percent
-    bool muted = false;
-};
-
-struct FakeTab {
-    QString url; ///< null: the tab has no URL (missing value)
-    std::optional<FakePage> page; ///< absent: the page script replies "skip"
-    std::optional<QString> rawReply; ///< a verbatim reply (for hostile pages); wins over `page`
-    bool missingValue = false; ///< the evaluation gives no result at all
-    std::optional<FakeScriptError> error; ///< the evaluation fails with this error
-    bool closesBeforeExecute = false; ///< the tab is gone when the script is run (-1728)
-    int evaluations = 0; ///< how often the page script ran here
-    std::optional<bool> lastPageWorld; ///< `pageWorld` of the last script run here
-    QString lastWant; ///< the `want` object literal of the last script run here
-};
-
-struct FakeWindow {
-    std::vector<FakeTab> tabs;
-    int activeTab = 1; ///< 1-based; 0 when the window reports none
-};
-
-/// A browser process: Safari answers the connector's AppleScript, Chromium browsers answer Apple events.
-struct FakeBrowser {
-    QString bundleID;
-    QString appName; ///< used in the error texts the fake produces
-    pid_t pid = 0;
-    bool running = true;
-    std::vector<FakeWindow> windows;
-    bool refusesAutomation = false; ///< sending fails with -1743
-    bool javaScriptBlocked = false; ///< running page JavaScript fails with the browser's "turned off" error
-    bool timesOut = false; ///< sending fails with -1712
-    std::optional<FakeScriptError> getDataError; ///< the get-data events fail with this "errn"/"errs"
-};
 
 class SimulatedScripting final : public Scripting
 {
@@ -113,13 +61,12 @@ public:
     AppleEventSendResult sendAppleEvent(const AppleEventDescriptor& event, double timeoutSeconds) override;
 
 private:
-    AppleScriptExecution runAppScript(const QString& source);
-    AppleScriptExecution runSafariScript(const QString& source);
-    AppleEventSendResult handleEvent(FakeBrowser& browser, const AppleEventDescriptor& event);
-
     mutable std::recursive_mutex m_mutex;
-    std::deque<FakeMediaApp> m_apps;
+    FakeMediaApps m_apps;
     std::deque<FakeBrowser> m_browsers;
+    int m_keyCounter = 0; ///< shared by every browser, so replaced tab keys never repeat
+    FakeSafari m_safari { m_browsers, m_keyCounter };
+    FakeChromiumBrowsers m_chromium { m_browsers, m_keyCounter };
     int m_failCreations = 0;
     std::chrono::milliseconds m_scriptDuration { 0 };
     QStringList m_scripts;
@@ -127,7 +74,6 @@ private:
     std::vector<double> m_timeouts;
     std::atomic<int> m_running { 0 };
     std::atomic<int> m_maxConcurrent { 0 };
-    int m_keyCounter = 0;
 };
 
 } // namespace sonaric
