@@ -64,6 +64,45 @@ std::optional<AudioObjectID> device(AudioHardware& hw, const QString& uid)
     return std::nullopt;
 }
 
+DeviceLookup lookUpDevice(AudioHardware& hw, const QString& uid)
+{
+    const auto list = globalAddress(kAudioHardwarePropertyDevices);
+    std::uint32_t size = 0;
+    if (OSStatus status = hw.getPropertyDataSize(kAudioObjectSystemObject, list, &size))
+        return { std::nullopt, status };
+    std::vector<AudioObjectID> objects(size / sizeof(AudioObjectID));
+    if (!objects.empty()) {
+        if (OSStatus status = hw.getPropertyData(kAudioObjectSystemObject, list, &size, objects.data()))
+            return { std::nullopt, status };
+        objects.resize(size / sizeof(AudioObjectID));
+    }
+    // The same devices as outputDevices() offers; an unreadable UID could be the one looked for.
+    OSStatus failed = noErr;
+    for (AudioObjectID object : objects) {
+        QString value;
+        if (OSStatus status = hw.getPropertyString(object, globalAddress(kAudioDevicePropertyDeviceUID), &value)) {
+            failed = failed ? failed : status;
+            continue;
+        }
+        if (value != uid)
+            continue;
+        std::uint32_t transport = 0;
+        std::uint32_t canBeDefault = 0;
+        std::uint32_t valueSize = sizeof(std::uint32_t);
+        if (OSStatus status
+            = hw.getPropertyData(object, globalAddress(kAudioDevicePropertyTransportType), &valueSize, &transport))
+            return { std::nullopt, status };
+        valueSize = sizeof(std::uint32_t);
+        const AudioObjectPropertyAddress output { kAudioDevicePropertyDeviceCanBeDefaultDevice,
+            kAudioObjectPropertyScopeOutput, kAudioObjectPropertyElementMain };
+        if (OSStatus status = hw.getPropertyData(object, output, &valueSize, &canBeDefault))
+            return { std::nullopt, status };
+        if (transport != kAudioDeviceTransportTypeAggregate && canBeDefault != 0)
+            return { object, noErr };
+    }
+    return { std::nullopt, failed };
+}
+
 AudioObjectID defaultOutputDevice(AudioHardware& hw)
 {
     return uint32(hw, kAudioObjectSystemObject, kAudioHardwarePropertyDefaultOutputDevice).value_or(0);
