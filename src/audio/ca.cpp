@@ -5,16 +5,29 @@ namespace sonaric::CA
 
 std::vector<std::uint32_t> array(AudioHardware& hw, AudioObjectID object, AudioObjectPropertySelector selector)
 {
+    std::vector<std::uint32_t> values;
+    readArray(hw, object, selector, &values);
+    return values;
+}
+
+OSStatus readArray(
+    AudioHardware& hw, AudioObjectID object, AudioObjectPropertySelector selector, std::vector<std::uint32_t>* values)
+{
+    values->clear();
     const auto address = globalAddress(selector);
     std::uint32_t size = 0;
-    if (hw.getPropertyDataSize(object, address, &size) != noErr || size == 0)
-        return {};
-    std::vector<std::uint32_t> values(size / sizeof(std::uint32_t));
-    std::uint32_t room = std::uint32_t(values.size() * sizeof(std::uint32_t));
-    if (values.empty() || hw.getPropertyData(object, address, &room, values.data()) != noErr)
-        return {};
-    values.resize(room / sizeof(std::uint32_t));
-    return values;
+    if (OSStatus status = hw.getPropertyDataSize(object, address, &size))
+        return status;
+    values->resize(size / sizeof(std::uint32_t));
+    if (values->empty())
+        return noErr;
+    std::uint32_t room = std::uint32_t(values->size() * sizeof(std::uint32_t));
+    if (OSStatus status = hw.getPropertyData(object, address, &room, values->data())) {
+        values->clear();
+        return status;
+    }
+    values->resize(room / sizeof(std::uint32_t));
+    return noErr;
 }
 
 std::optional<QString> string(AudioHardware& hw, AudioObjectID object, AudioObjectPropertySelector selector)
@@ -66,16 +79,9 @@ std::optional<AudioObjectID> device(AudioHardware& hw, const QString& uid)
 
 DeviceLookup lookUpDevice(AudioHardware& hw, const QString& uid)
 {
-    const auto list = globalAddress(kAudioHardwarePropertyDevices);
-    std::uint32_t size = 0;
-    if (OSStatus status = hw.getPropertyDataSize(kAudioObjectSystemObject, list, &size))
+    std::vector<AudioObjectID> objects;
+    if (OSStatus status = readArray(hw, kAudioObjectSystemObject, kAudioHardwarePropertyDevices, &objects))
         return { std::nullopt, status };
-    std::vector<AudioObjectID> objects(size / sizeof(AudioObjectID));
-    if (!objects.empty()) {
-        if (OSStatus status = hw.getPropertyData(kAudioObjectSystemObject, list, &size, objects.data()))
-            return { std::nullopt, status };
-        objects.resize(size / sizeof(AudioObjectID));
-    }
     // The same devices as outputDevices() offers; an unreadable UID could be the one looked for.
     OSStatus failed = noErr;
     for (AudioObjectID object : objects) {

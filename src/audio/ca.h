@@ -1,7 +1,7 @@
 #pragma once
 
 // Typed reads of the audio hardware. Every failed read degrades to absence (empty, null, 0), except in
-// lookUpDevice(), which says that it failed; nothing throws.
+// readArray() and lookUpDevice(), which say that they failed; nothing throws.
 
 #include "audio/output_device.h"
 #include "platform/audio/audio_hardware.h"
@@ -14,6 +14,10 @@ namespace sonaric::CA
 
 /// An array property of 32-bit elements (object lists); empty when the read fails.
 std::vector<std::uint32_t> array(AudioHardware& hw, AudioObjectID object, AudioObjectPropertySelector selector);
+/// The same read for callers that must tell a failed read from an empty list: the status of the read that
+/// failed (and no values), else noErr.
+OSStatus readArray(
+    AudioHardware& hw, AudioObjectID object, AudioObjectPropertySelector selector, std::vector<std::uint32_t>* values);
 /// A string property; absent when the read fails, yields no string, or yields an empty one.
 std::optional<QString> string(AudioHardware& hw, AudioObjectID object, AudioObjectPropertySelector selector);
 /// A 32-bit property in the given scope; absent when the read fails.
