@@ -3,17 +3,26 @@
 //
 // The invariant after every step, once the engine has finished and a few cycles have played:
 // - every playing application is heard as the model says: its level times its signal (muted: silence; under a
-//   connector: unity), limited to the tap's ceiling above it, on its route while that device is plugged, else on
-//   the default device, and nowhere else;
-// - or, when the engine failed to build or move its tap, exactly as with no tap at all (unity on the default
-//   device, the process's own output), and the model has shown an engine error naming the application
-//   ("<appID>: <step> failed (OSStatus N)") since it was last heard right through a tap. That is how the engine reports
-//   failures: it never throws at the caller, tears down what it built, and passes the message to the model's
-//   last error. The model does not retry by itself; the next change of that application does;
+//   connector: unity), limited to the tap's ceiling above it, on its route while that device is plugged, else
+//   on the default device, and nowhere else;
+// - or, when the engine could not build, move or place its tap, exactly as with no tap at all (unity on the
+//   default device, the processes' own output), while the model's last error names the application
+//   ("<appID>: <step> failed (OSStatus N)") or has named it since the application was last heard right through
+//   a tap. That is how the engine reports failures: it never throws at the caller, tears down what it built and
+//   passes the message to the model's last error, which keeps the latest one. Nothing retries by itself: the
+//   application's next change does, and a device change does for a tap that failed to move;
 // - everything the simulated hardware holds for Sonaric belongs to a running tap of the engine;
 // - after stopAll() the hardware holds nothing of Sonaric's.
 //
-// SONARIC_FAULT_SEED=<n> replays one seed; SONARIC_FAULT_STEPS=<n> sets the steps per seed.
+// Failures are injected into building taps and into the reads that find their devices, not into tearing down
+// (the engine does not retry a destroy that failed, so its object stays behind: the inventory checks would only
+// say so) nor into the process list (a read that fails keeps the mixer as it was, so an application launched
+// meanwhile waits for the next refresh).
+//
+// SONARIC_FAULT_SEED=<n> replays one seed; SONARIC_FAULT_STEPS=<n> sets the steps per seed;
+// SONARIC_FAULT_VERBOSE=1 prints every step with the engine's taps. A seed always gives the same steps; what
+// they lead to may differ now and then, since the engine's queue and the main thread run at once and either
+// may be the one to meet an injected read failure (both read device UIDs after a device change).
 
 #include "model/fault_rig.h"
 
@@ -225,7 +234,7 @@ public:
         if (!check(0, "start"))
             return false;
         for (int step = 1; step <= steps; ++step) {
-            noteError(); // an error repeated with the same text changes nothing, yet it is shown
+            noteError(); // a failure repeating the last error's text changes nothing, yet it is shown
             const std::string description = randomStep(m_rig, m_rng);
             m_rig.settle();
             // A failure that found no call in its step would fail some later, unrelated build.
