@@ -84,9 +84,14 @@ void AppTap::start(AudioObjectID outputDevice)
         ::usleep(10000);
     }
 
-    // The tap's stream comes after the output device's own input streams.
-    m_state->inputOffset.store(
-        std::max(bufferCount(m_hw, m_aggregateID, kAudioObjectPropertyScopeInput) - 1, 0), std::memory_order_relaxed);
+    // The tap's stream comes after the output device's own input streams. Without knowing how many there are,
+    // the block would play one of the device's own inputs in place of the application: give up instead.
+    const int inputs = bufferCount(m_hw, m_aggregateID, kAudioObjectPropertyScopeInput);
+    if (inputs == 0) {
+        stop();
+        throw CAError { QStringLiteral("Read aggregate device input streams"), -1 };
+    }
+    m_state->inputOffset.store(inputs - 1, std::memory_order_relaxed);
 
     double rate = 48000.0;
     std::uint32_t size = sizeof(rate);

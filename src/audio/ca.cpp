@@ -5,16 +5,29 @@ namespace sonaric::CA
 
 std::vector<std::uint32_t> array(AudioHardware& hw, AudioObjectID object, AudioObjectPropertySelector selector)
 {
+    std::vector<std::uint32_t> values;
+    readArray(hw, object, selector, &values);
+    return values;
+}
+
+OSStatus readArray(
+    AudioHardware& hw, AudioObjectID object, AudioObjectPropertySelector selector, std::vector<std::uint32_t>* values)
+{
+    values->clear();
     const auto address = globalAddress(selector);
     std::uint32_t size = 0;
-    if (hw.getPropertyDataSize(object, address, &size) != noErr || size == 0)
-        return {};
-    std::vector<std::uint32_t> values(size / sizeof(std::uint32_t));
-    std::uint32_t room = std::uint32_t(values.size() * sizeof(std::uint32_t));
-    if (values.empty() || hw.getPropertyData(object, address, &room, values.data()) != noErr)
-        return {};
-    values.resize(room / sizeof(std::uint32_t));
-    return values;
+    if (OSStatus status = hw.getPropertyDataSize(object, address, &size))
+        return status;
+    values->resize(size / sizeof(std::uint32_t));
+    if (values->empty())
+        return noErr;
+    std::uint32_t room = std::uint32_t(values->size() * sizeof(std::uint32_t));
+    if (OSStatus status = hw.getPropertyData(object, address, &room, values->data())) {
+        values->clear();
+        return status;
+    }
+    values->resize(room / sizeof(std::uint32_t));
+    return noErr;
 }
 
 std::optional<QString> string(AudioHardware& hw, AudioObjectID object, AudioObjectPropertySelector selector)
@@ -62,6 +75,38 @@ std::optional<AudioObjectID> device(AudioHardware& hw, const QString& uid)
         if (d.id == uid)
             return d.objectID;
     return std::nullopt;
+}
+
+DeviceLookup lookUpDevice(AudioHardware& hw, const QString& uid)
+{
+    std::vector<AudioObjectID> objects;
+    if (OSStatus status = readArray(hw, kAudioObjectSystemObject, kAudioHardwarePropertyDevices, &objects))
+        return { std::nullopt, status };
+    // The same devices as outputDevices() offers; an unreadable UID could be the one looked for.
+    OSStatus failed = noErr;
+    for (AudioObjectID object : objects) {
+        QString value;
+        if (OSStatus status = hw.getPropertyString(object, globalAddress(kAudioDevicePropertyDeviceUID), &value)) {
+            failed = failed ? failed : status;
+            continue;
+        }
+        if (value != uid)
+            continue;
+        std::uint32_t transport = 0;
+        std::uint32_t canBeDefault = 0;
+        std::uint32_t valueSize = sizeof(std::uint32_t);
+        if (OSStatus status
+            = hw.getPropertyData(object, globalAddress(kAudioDevicePropertyTransportType), &valueSize, &transport))
+            return { std::nullopt, status };
+        valueSize = sizeof(std::uint32_t);
+        const AudioObjectPropertyAddress output { kAudioDevicePropertyDeviceCanBeDefaultDevice,
+            kAudioObjectPropertyScopeOutput, kAudioObjectPropertyElementMain };
+        if (OSStatus status = hw.getPropertyData(object, output, &valueSize, &canBeDefault))
+            return { std::nullopt, status };
+        if (transport != kAudioDeviceTransportTypeAggregate && canBeDefault != 0)
+            return { object, noErr };
+    }
+    return { std::nullopt, failed };
 }
 
 AudioObjectID defaultOutputDevice(AudioHardware& hw)

@@ -23,10 +23,15 @@ const std::set<QString>& hidden()
     return identifiers;
 }
 
-std::vector<RawProcess> rawProcesses(AudioHardware& hw)
+std::vector<RawProcess> rawProcesses(AudioHardware& hw, OSStatus* listStatus)
 {
     std::vector<RawProcess> processes;
-    for (AudioObjectID object : CA::array(hw, kAudioObjectSystemObject, kAudioHardwarePropertyProcessObjectList)) {
+    std::vector<AudioObjectID> objects;
+    const OSStatus status
+        = CA::readArray(hw, kAudioObjectSystemObject, kAudioHardwarePropertyProcessObjectList, &objects);
+    if (listStatus)
+        *listStatus = status;
+    for (AudioObjectID object : objects) {
         RawProcess p;
         p.object = object;
         p.pid = pid_t(CA::uint32(hw, object, kAudioProcessPropertyPID).value_or(std::uint32_t(-1)));
@@ -57,7 +62,7 @@ const RunningApplication* ownerByIdentifier(const IdentifierIndex& byIdentifier,
 
 } // namespace
 
-std::vector<AudioApp> apps(AudioHardware& hw, const Workspace& workspace)
+std::vector<AudioApp> apps(AudioHardware& hw, const Workspace& workspace, OSStatus* listStatus)
 {
     const pid_t self = workspace.processIdentifier();
     const ResponsibleProcessFunction responsible = workspace.responsibleProcessFunction();
@@ -80,7 +85,7 @@ std::vector<AudioApp> apps(AudioHardware& hw, const Workspace& workspace)
 
     std::vector<AudioApp> grouped;
     std::unordered_map<QString, std::size_t> index;
-    for (const RawProcess& p : rawProcesses(hw)) {
+    for (const RawProcess& p : rawProcesses(hw, listStatus)) {
         if (p.pid == self || p.pid <= 0)
             continue;
         if (!p.bundleID.isNull() && hidden().contains(p.bundleID))

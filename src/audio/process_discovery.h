@@ -25,10 +25,11 @@ struct RawProcess {
 /// Bundle identifiers that are never listed.
 const std::set<QString>& hidden();
 
-/// Every process object, in the hardware's order.
-std::vector<RawProcess> rawProcesses(AudioHardware& hw);
+/// Every process object, in the hardware's order. `listStatus`, when given, receives the status of the
+/// process list's read: a list that could not be read comes back empty, like a list with no processes.
+std::vector<RawProcess> rawProcesses(AudioHardware& hw, OSStatus* listStatus = nullptr);
 /// The grouped applications, sorted by name ignoring case in the collation of the current locale (the root
 /// collation in the C locale).
-std::vector<AudioApp> apps(AudioHardware& hw, const Workspace& workspace);
+std::vector<AudioApp> apps(AudioHardware& hw, const Workspace& workspace, OSStatus* listStatus = nullptr);
 
 } // namespace sonaric::ProcessDiscovery

@@ -49,22 +49,26 @@ void TapEngine::apply(
             return;
         }
 
-        const AudioObjectID target = targetDevice(outputUID);
+        const std::optional<AudioObjectID> target = targetDevice(appID, outputUID);
         if (auto it = m_taps.find(appID); it != m_taps.end() && sameSet(it->second->processObjects(), processObjects)) {
             AppTap& tap = *it->second;
             tap.state().targetGain.store(gain, std::memory_order_relaxed);
             tap.setRouteUID(outputUID);
-            if (tap.device() != target)
-                restart(tap, target);
+            if (!target)
+                tap.stop(); // kept torn down, like a failed move: the next change retries
+            else if (tap.device() != *target)
+                restart(tap, *target);
             return;
         }
 
         if (auto node = m_taps.extract(appID))
             node.mapped()->stop();
+        if (!target)
+            return;
         auto tap = std::make_unique<AppTap>(m_hw, appID, processObjects, gain);
         tap->setRouteUID(outputUID);
         try {
-            tap->start(target);
+            tap->start(*target);
             m_taps.emplace(appID, std::move(tap));
         } catch (const CAError& error) {
             qCCritical(lcTapEngine, "%s", qUtf8Printable(error.description()));
@@ -115,11 +119,20 @@ std::map<QString, TapEngine::TapInfo> TapEngine::taps()
     return info;
 }
 
-AudioObjectID TapEngine::targetDevice(const std::optional<QString>& routeUID)
+std::optional<AudioObjectID> TapEngine::targetDevice(const QString& appID, const std::optional<QString>& routeUID)
 {
     if (routeUID) {
-        if (auto device = CA::device(m_hw, *routeUID))
-            return *device;
+        const CA::DeviceLookup lookup = CA::lookUpDevice(m_hw, *routeUID);
+        if (lookup.device)
+            return *lookup.device;
+        if (lookup.status != noErr) {
+            // Not found is not the same as unplugged: falling back to the default here would keep the application
+            // there, since no device change is coming to bring it back.
+            const CAError error { QStringLiteral("Read output devices"), lookup.status };
+            qCCritical(lcTapEngine, "route %s: %s", qUtf8Printable(appID), qUtf8Printable(error.description()));
+            report(appID, error);
+            return std::nullopt;
+        }
     }
     return m_outputDevice;
 }
@@ -138,9 +151,11 @@ void TapEngine::restart(AppTap& tap, AudioObjectID device)
 void TapEngine::retarget()
 {
     for (auto& [appID, tap] : m_taps) {
-        const AudioObjectID target = targetDevice(tap->routeUID());
-        if (tap->device() != target)
-            restart(*tap, target);
+        const std::optional<AudioObjectID> target = targetDevice(appID, tap->routeUID());
+        if (!target)
+            tap->stop();
+        else if (tap->device() != *target)
+            restart(*tap, *target);
     }
 }
 

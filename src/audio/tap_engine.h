@@ -56,7 +56,9 @@ public:
     int requestCount() const { return m_requests.load(std::memory_order_relaxed); }
 
 private:
-    AudioObjectID targetDevice(const std::optional<QString>& routeUID);
+    /// The device a tap plays on: its route's device while that is plugged in, else the default output device.
+    /// Absent, with the failure reported, when the route's device cannot be looked up.
+    std::optional<AudioObjectID> targetDevice(const QString& appID, const std::optional<QString>& routeUID);
     void restart(AppTap& tap, AudioObjectID device);
     void retarget();
     void report(const QString& appID, const CAError& error);

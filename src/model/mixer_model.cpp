@@ -95,7 +95,12 @@ void MixerModel::connectionChanged(NativeVolumeSource source)
 
 void MixerModel::refresh()
 {
-    const std::vector<AudioApp> found = ProcessDiscovery::apps(m_hw, m_workspace);
+    OSStatus listStatus = noErr;
+    const std::vector<AudioApp> found = ProcessDiscovery::apps(m_hw, m_workspace, &listStatus);
+    // A process list that cannot be read is not an empty one: taking every application for gone would drop
+    // every tap, and a muted application would be heard at full level until the next refresh.
+    if (listStatus != noErr)
+        return;
     m_discovered.clear();
     for (const AudioApp& app : found)
         m_discovered.insert(app.id, app);

@@ -94,22 +94,29 @@ TEST(AppTap, EveryFailedStepThrowsItsErrorAndLeavesNothingBehind)
     struct Case {
         SimCall call;
         const char* what;
+        OSStatus reported = -50;
+        AudioObjectPropertySelector selector = 0;
     };
     const Case cases[] = {
         { SimCall::createProcessTap, "AudioHardwareCreateProcessTap" },
         { SimCall::createAggregateDevice, "AudioHardwareCreateAggregateDevice" },
         { SimCall::createIOProc, "AudioDeviceCreateIOProcIDWithBlock" },
         { SimCall::deviceStart, "AudioDeviceStart" },
+        // Without the input layout the block would play the device's own input in place of the application.
+        { SimCall::getPropertyDataSize, "Read aggregate device input streams", -1,
+            kAudioDevicePropertyStreamConfiguration },
+        { SimCall::getPropertyData, "Read aggregate device input streams", -1,
+            kAudioDevicePropertyStreamConfiguration },
     };
     for (const Case& c : cases) {
         SimulatedAudioHardware hw(tapScene());
         AppTap tap(hw, QStringLiteral("app"), hw.processObjects(), 0.5f);
-        hw.failNext(c.call, -50);
+        hw.failNext(c.call, -50, 1, c.selector);
         try {
-            tap.start(hw.objectForDevice("spk"));
+            tap.start(hw.objectForDevice("usb"));
             ADD_FAILURE() << c.what << " did not fail";
         } catch (const CAError& error) {
-            EXPECT_EQ(error, (CAError { c.what, -50 }));
+            EXPECT_EQ(error, (CAError { c.what, c.reported }));
         }
         EXPECT_TRUE(hw.inventory().empty()) << c.what;
         EXPECT_EQ(tap.device(), 0u);

@@ -254,3 +254,48 @@ TEST(TapEngine, AFailedMoveKeepsTheTapAndRetriesOnTheNextChange)
     EXPECT_EQ(desk.engine.taps()[kPlayer].device, desk.hw.objectForDevice("phones"));
     EXPECT_NEAR(desk.listen()["phones"], 0.5f * kAmplitude, 1e-3);
 }
+
+TEST(TapEngine, ARouteWhoseDeviceCannotBeLookedUpIsHeardUntouchedAndRetried)
+{
+    // Falling back to the default device would keep the application there with no error: the device is plugged
+    // in, so no device change would bring it back.
+    struct Case {
+        SimCall call;
+        AudioObjectPropertySelector selector;
+        bool onPhones; ///< only a read of the headphones themselves
+    };
+    const Case cases[] = {
+        { SimCall::getPropertyDataSize, kAudioHardwarePropertyDevices, false },
+        { SimCall::getPropertyData, kAudioHardwarePropertyDevices, false },
+        { SimCall::getPropertyData, kAudioDevicePropertyDeviceUID, true },
+        { SimCall::getPropertyData, kAudioDevicePropertyTransportType, true },
+        { SimCall::getPropertyData, kAudioDevicePropertyDeviceCanBeDefaultDevice, true },
+    };
+    const auto error = std::vector { QStringLiteral("com.example.player: Read output devices failed (OSStatus -50)") };
+    for (const Case& c : cases) {
+        Desk desk;
+        const AudioObjectID phones = c.onPhones ? desk.hw.objectForDevice("phones") : 0;
+        desk.engine.apply(kPlayer, desk.player, 0.5f, QStringLiteral("phones"));
+        EXPECT_NEAR(desk.listen()["phones"], 0.5f * kAmplitude, 1e-3);
+
+        // A device change whose lookup fails, then one that succeeds.
+        desk.hw.failNext(c.call, -50, 1, c.selector, phones);
+        desk.engine.devicesChanged();
+        EXPECT_EQ(desk.takeErrors(), error) << c.selector;
+        auto peaks = desk.listen();
+        EXPECT_NEAR(peaks["spk"], kAmplitude, 1e-3) << "untouched on the default device";
+        EXPECT_EQ(peaks["phones"], 0.0f);
+        EXPECT_TRUE(desk.hw.inventory().empty());
+        desk.engine.devicesChanged();
+        EXPECT_NEAR(desk.listen()["phones"], 0.5f * kAmplitude, 1e-3) << c.selector;
+
+        // The same for a change of level.
+        desk.hw.failNext(c.call, -50, 1, c.selector, phones);
+        desk.engine.apply(kPlayer, desk.player, 0.25f, QStringLiteral("phones"));
+        EXPECT_EQ(desk.takeErrors(), error) << c.selector;
+        EXPECT_NEAR(desk.listen()["spk"], kAmplitude, 1e-3);
+        desk.engine.apply(kPlayer, desk.player, 0.25f, QStringLiteral("phones"));
+        EXPECT_NEAR(desk.listen()["phones"], 0.25f * kAmplitude, 1e-3) << c.selector;
+        EXPECT_TRUE(desk.takeErrors().empty());
+    }
+}

@@ -118,6 +118,20 @@ TEST(MixerModel, AnApplicationThatVanishesLosesItsTapButKeepsItsSettings)
     EXPECT_EQ(model.volumes().value(kPlayer), 0.5f);
 }
 
+TEST(MixerModel, AnUnreadableProcessListChangesNothing)
+{
+    for (const SimCall call : { SimCall::getPropertyDataSize, SimCall::getPropertyData }) {
+        ModelFixture f;
+        MixerModel& model = f.start();
+        model.toggleMute(f.app(kPlayer));
+        f.hw.failNext(call, kAudioHardwareUnspecifiedError, 1, kAudioHardwarePropertyProcessObjectList);
+        model.refresh();
+        EXPECT_EQ(model.apps().size(), 2u) << "the rows stay";
+        EXPECT_EQ(model.engine().taps().size(), 1u);
+        EXPECT_EQ(f.listen()["spk"], 0.0f) << "the muted player stays silent";
+    }
+}
+
 TEST(MixerModel, ARouteWaitsForItsApplication)
 {
     ModelFixture f;

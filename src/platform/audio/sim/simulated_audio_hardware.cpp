@@ -572,7 +572,7 @@ OSStatus SimulatedAudioHardware::createAggregateDevice(const CFDictionary& descr
         d.scene.canBeDefaultOutput = false;
         d.subDevice = sub;
         d.taps = std::move(taps);
-        d.aliveAfterReads = 2; // the HAL takes a moment to publish a new aggregate device
+        d.aliveAfterReads = m_aliveAfterReads;
         m_deviceOrder.push_back(id);
         m_devices.emplace(id, std::move(d));
         *outDeviceID = id;
@@ -662,6 +662,12 @@ void SimulatedAudioHardware::failNext(
     m_failures.push_back({ call, status, count, selector, object });
 }
 
+void SimulatedAudioHardware::clearFailures()
+{
+    std::lock_guard lock(m_mutex);
+    m_failures.clear();
+}
+
 int SimulatedAudioHardware::callCount(SimCall call) const
 {
     std::lock_guard lock(m_mutex);
@@ -716,6 +722,13 @@ AudioObjectID SimulatedAudioHardware::objectForDevice(const QString& uid) const
     return 0;
 }
 
+QString SimulatedAudioHardware::defaultOutputUID() const
+{
+    std::lock_guard lock(m_mutex);
+    const Device* d = device(m_defaultOutput);
+    return d ? d->scene.uid : QString();
+}
+
 std::vector<AudioObjectID> SimulatedAudioHardware::processObjects() const
 {
     std::lock_guard lock(m_mutex);
@@ -723,6 +736,12 @@ std::vector<AudioObjectID> SimulatedAudioHardware::processObjects() const
 }
 
 // MARK: Rendering
+
+void SimulatedAudioHardware::setAggregateAliveAfterReads(int reads)
+{
+    std::lock_guard lock(m_mutex);
+    m_aliveAfterReads = std::max(reads, 0);
+}
 
 void SimulatedAudioHardware::setBufferFrames(std::uint32_t frames)
 {

@@ -75,6 +75,8 @@ public:
     /// or `object` set, only property reads of that selector, or calls on that object, are affected.
     void failNext(SimCall call, OSStatus status, int count = 1, AudioObjectPropertySelector selector = 0,
         AudioObjectID object = 0);
+    /// Forgets the failures that are still waiting for their calls.
+    void clearFailures();
     /// How often each call was made (successful or not).
     int callCount(SimCall call) const;
     /// Every call made so far, in order, with the selector of property reads.
@@ -99,6 +101,9 @@ public:
     /// The description a tap was created with.
     std::optional<CATapDescription> tapDescription(AudioObjectID tap) const;
 
+    /// How many reads of its is-alive property a new aggregate device answers "not alive" (2 unless set).
+    void setAggregateAliveAfterReads(int reads);
+
     /// Renders `frames` frames on every device, in IO cycles of bufferFrames() (the last one may be shorter).
     void advance(std::uint32_t frames);
     std::uint32_t bufferFrames() const { return m_renderer.bufferFrames(); }
@@ -112,6 +117,9 @@ public:
     void stopRealTime();
 
     AudioObjectID objectForDevice(const QString& uid) const;
+    /// The UID of the system default output device, read without counting as a call or meeting an injected
+    /// failure (empty when there is none).
+    QString defaultOutputUID() const;
     std::vector<AudioObjectID> processObjects() const;
 
 private:
@@ -159,6 +167,7 @@ private:
     std::vector<Failure> m_failures;
     std::map<SimCall, int> m_calls;
     std::vector<LoggedCall> m_log;
+    int m_aliveAfterReads = 2; // the HAL takes a moment to publish a new aggregate device
 
     // Last, so that its pacing thread stops before the objects it plays go.
     SimulatedAudioRenderer m_renderer { m_mutex, m_devices, m_processes, m_processOrder, m_taps, m_ioProcs,
