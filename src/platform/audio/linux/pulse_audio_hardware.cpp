@@ -21,7 +21,7 @@ namespace sonaric
 namespace
 {
 
-constexpr AudioObjectPropertySelector kWildcard = fourCC("****");
+constexpr AudioObjectPropertySelector kWildcard = fourCharCode("****");
 
 } // namespace
 

@@ -1,9 +1,9 @@
 #include "platform/audio/linux/pulse_property_reader.h"
 
 #include "platform/audio/linux/pulse_object_table.h"
+#include "platform/audio/property_data.h"
 
 #include <algorithm>
-#include <cstring>
 #include <vector>
 
 namespace sonaric
@@ -12,39 +12,12 @@ namespace sonaric
 namespace
 {
 
-template <typename T> OSStatus writeValue(const T& value, std::uint32_t* ioDataSize, void* outData)
+/// A sink's stream configuration: one interleaved stream of `channels`, or none.
+OSStatus writeStreamConfiguration(std::uint32_t channels, std::uint32_t* ioDataSize, void* outData)
 {
-    if (!ioDataSize || !outData || *ioDataSize < sizeof(T))
-        return kAudioHardwareBadPropertySizeError;
-    std::memcpy(outData, &value, sizeof(T));
-    *ioDataSize = sizeof(T);
-    return noErr;
-}
-
-OSStatus writeIDs(const std::vector<AudioObjectID>& ids, std::uint32_t* ioDataSize, void* outData)
-{
-    if (!ioDataSize || (!outData && *ioDataSize > 0))
-        return kAudioHardwareBadPropertySizeError;
-    const std::size_t count = std::min<std::size_t>(ids.size(), *ioDataSize / sizeof(AudioObjectID));
-    if (count)
-        std::memcpy(outData, ids.data(), count * sizeof(AudioObjectID));
-    *ioDataSize = std::uint32_t(count * sizeof(AudioObjectID));
-    return noErr;
-}
-
-OSStatus writeBufferList(std::uint32_t channels, std::uint32_t* ioDataSize, void* outData)
-{
-    const std::uint32_t buffers = channels ? 1 : 0;
-    const auto size = std::uint32_t(audioBufferListSize(buffers));
-    if (!ioDataSize || !outData || *ioDataSize < size)
-        return kAudioHardwareBadPropertySizeError;
-    std::memset(outData, 0, size);
-    auto* list = static_cast<AudioBufferList*>(outData);
-    list->mNumberBuffers = buffers;
-    if (buffers)
-        list->mBuffers[0].mNumberChannels = channels;
-    *ioDataSize = size;
-    return noErr;
+    return writePropertyBytes(
+        audioBufferListBytes(channels ? std::vector<std::uint32_t> { channels } : std::vector<std::uint32_t> {}),
+        ioDataSize, outData);
 }
 
 } // namespace
@@ -81,18 +54,18 @@ OSStatus PulsePropertyReader::data(
     if (object == kAudioObjectSystemObject) {
         switch (selector) {
         case kAudioObjectPropertyClass:
-            return writeValue(kAudioSystemObjectClassID, ioDataSize, outData);
+            return writePropertyValue(kAudioSystemObjectClassID, ioDataSize, outData);
         case kAudioHardwarePropertyDevices:
-            return writeIDs(m_table.deviceIDs(), ioDataSize, outData);
+            return writePropertyIDs(m_table.deviceIDs(), ioDataSize, outData);
         case kAudioHardwarePropertyProcessObjectList:
-            return writeIDs(m_table.processIDs(), ioDataSize, outData);
+            return writePropertyIDs(m_table.processIDs(), ioDataSize, outData);
         case kAudioHardwarePropertyDefaultOutputDevice:
-            return writeValue(m_table.defaultDeviceID(), ioDataSize, outData);
+            return writePropertyValue(m_table.defaultDeviceID(), ioDataSize, outData);
         case kAudioHardwarePropertyTapList: {
             std::vector<AudioObjectID> ids;
             for (const auto& [id, tap] : m_table.taps())
                 ids.push_back(id);
-            return writeIDs(ids, ioDataSize, outData);
+            return writePropertyIDs(ids, ioDataSize, outData);
         }
         default:
             return kAudioHardwareUnknownPropertyError;
@@ -103,17 +76,17 @@ OSStatus PulsePropertyReader::data(
         const bool input = address.mScope == kAudioObjectPropertyScopeInput;
         switch (selector) {
         case kAudioObjectPropertyClass:
-            return writeValue(kAudioDeviceClassID, ioDataSize, outData);
+            return writePropertyValue(kAudioDeviceClassID, ioDataSize, outData);
         case kAudioDevicePropertyTransportType:
-            return writeValue(transportType(sink->traits), ioDataSize, outData);
+            return writePropertyValue(transportType(sink->traits), ioDataSize, outData);
         case kAudioDevicePropertyDeviceCanBeDefaultDevice:
-            return writeValue(std::uint32_t(!input && isOfferedAsOutput(sink->traits)), ioDataSize, outData);
+            return writePropertyValue(std::uint32_t(!input && isOfferedAsOutput(sink->traits)), ioDataSize, outData);
         case kAudioDevicePropertyDeviceIsAlive:
-            return writeValue(std::uint32_t(1), ioDataSize, outData);
+            return writePropertyValue(std::uint32_t(1), ioDataSize, outData);
         case kAudioDevicePropertyNominalSampleRate:
-            return writeValue(double(sink->rate), ioDataSize, outData);
+            return writePropertyValue(double(sink->rate), ioDataSize, outData);
         case kAudioDevicePropertyStreamConfiguration:
-            return writeBufferList(input ? 0 : sink->channels, ioDataSize, outData);
+            return writeStreamConfiguration(input ? 0 : sink->channels, ioDataSize, outData);
         default:
             return kAudioHardwareUnknownPropertyError;
         }
@@ -122,12 +95,12 @@ OSStatus PulsePropertyReader::data(
     if (const auto streams = m_table.processStreams(object); !streams.empty()) {
         switch (selector) {
         case kAudioObjectPropertyClass:
-            return writeValue(kAudioProcessClassID, ioDataSize, outData);
+            return writePropertyValue(kAudioProcessClassID, ioDataSize, outData);
         case kAudioProcessPropertyPID:
-            return writeValue(std::int32_t(streams.front()->pid), ioDataSize, outData);
+            return writePropertyValue(std::int32_t(streams.front()->pid), ioDataSize, outData);
         case kAudioProcessPropertyIsRunningOutput:
-            return writeValue(std::uint32_t(std::any_of(
-                                  streams.begin(), streams.end(), [](const StreamRecord* s) { return !s->corked; })),
+            return writePropertyValue(std::uint32_t(std::any_of(streams.begin(), streams.end(),
+                                          [](const StreamRecord* s) { return !s->corked; })),
                 ioDataSize, outData);
         default:
             return kAudioHardwareUnknownPropertyError;
@@ -136,7 +109,7 @@ OSStatus PulsePropertyReader::data(
 
     if (m_table.tap(object)) {
         if (selector == kAudioObjectPropertyClass)
-            return writeValue(kAudioTapClassID, ioDataSize, outData);
+            return writePropertyValue(kAudioTapClassID, ioDataSize, outData);
         return kAudioHardwareUnknownPropertyError;
     }
 
@@ -145,20 +118,20 @@ OSStatus PulsePropertyReader::data(
         const SinkRecord* output = m_table.sinkNamed(aggregate->outputSink);
         switch (selector) {
         case kAudioObjectPropertyClass:
-            return writeValue(kAudioAggregateDeviceClassID, ioDataSize, outData);
+            return writePropertyValue(kAudioAggregateDeviceClassID, ioDataSize, outData);
         case kAudioDevicePropertyTransportType:
-            return writeValue(kAudioDeviceTransportTypeAggregate, ioDataSize, outData);
+            return writePropertyValue(kAudioDeviceTransportTypeAggregate, ioDataSize, outData);
         case kAudioDevicePropertyDeviceCanBeDefaultDevice:
-            return writeValue(std::uint32_t(0), ioDataSize, outData);
+            return writePropertyValue(std::uint32_t(0), ioDataSize, outData);
         case kAudioDevicePropertyDeviceIsAlive:
-            return writeValue(std::uint32_t(m_table.connected() && output && tap), ioDataSize, outData);
+            return writePropertyValue(std::uint32_t(m_table.connected() && output && tap), ioDataSize, outData);
         case kAudioDevicePropertyNominalSampleRate:
-            return writeValue(double(tap ? tap->rate : m_table.defaultRate()), ioDataSize, outData);
+            return writePropertyValue(double(tap ? tap->rate : m_table.defaultRate()), ioDataSize, outData);
         case kAudioDevicePropertyStreamConfiguration:
             // Sinks have no input streams of their own, so the tap's stereo stream is the only (and last) input.
             if (address.mScope == kAudioObjectPropertyScopeInput)
-                return writeBufferList(tap ? 2 : 0, ioDataSize, outData);
-            return writeBufferList(output ? output->channels : 2, ioDataSize, outData);
+                return writeStreamConfiguration(tap ? 2 : 0, ioDataSize, outData);
+            return writeStreamConfiguration(output ? output->channels : 2, ioDataSize, outData);
         default:
             return kAudioHardwareUnknownPropertyError;
         }
