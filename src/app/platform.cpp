@@ -9,6 +9,7 @@
 #include "platform/scripting/linux/browser_extension_setup.h"
 #include "platform/scripting/linux/linux_scripting.h"
 #include "platform/scripting/sim/simulated_scripting.h"
+#include "platform/workspace/linux/desktop_entries.h"
 #include "platform/workspace/linux/linux_workspace.h"
 #include "platform/workspace/sim/simulated_workspace.h"
 
@@ -67,6 +68,17 @@ std::unique_ptr<Scripting> demoScripting()
     return scripting;
 }
 
+/// The sound server's streams mostly name their application; the others are known by the desktop entry their
+/// process was started from.
+std::function<QString(pid_t)> desktopEntryIdOfProcess()
+{
+    auto entries = std::make_shared<DesktopEntries>(DesktopEntries::load());
+    return [entries](pid_t pid) {
+        const auto entry = entries->forProcess(pid);
+        return entry ? entry->id : QString();
+    };
+}
+
 Platform simulated(const PlatformChoice& choice, const QString& why, const QString& notice)
 {
     Platform platform;
@@ -110,7 +122,9 @@ Platform makePlatform(const PlatformChoice& choice)
 
     QString error;
     PulseAudioHardware::ConnectFailure failure = PulseAudioHardware::ConnectFailure::none;
-    std::unique_ptr<AudioHardware> audio = PulseAudioHardware::connect(&error, &failure);
+    PulseAudioHardware::Options options;
+    options.bundleIdentifierForProcess = desktopEntryIdOfProcess();
+    std::unique_ptr<AudioHardware> audio = PulseAudioHardware::connect(std::move(options), &error, &failure);
     if (!audio) {
         // A server that is there but silent is no reason to show the demo instead: that would pass for the truth.
         if (failure == PulseAudioHardware::ConnectFailure::stoppedAnswering) {

@@ -4,6 +4,8 @@
 // Everything above the platform layer talks to audio devices and processes only through this interface;
 // the simulated system and the PulseAudio backend both implement it.
 
+#include "platform/four_char_code.h"
+
 #include <QString>
 #include <QVariantMap>
 
@@ -25,13 +27,6 @@ using AudioObjectPropertyScope = std::uint32_t;
 using AudioObjectPropertyElement = std::uint32_t;
 using AudioClassID = std::uint32_t;
 
-/// A four-character code as Core Audio writes it: 'dev#' == fourCC("dev#").
-constexpr std::uint32_t fourCC(const char (&code)[5])
-{
-    return (std::uint32_t(std::uint8_t(code[0])) << 24) | (std::uint32_t(std::uint8_t(code[1])) << 16)
-        | (std::uint32_t(std::uint8_t(code[2])) << 8) | std::uint32_t(std::uint8_t(code[3]));
-}
-
 struct AudioObjectPropertyAddress {
     AudioObjectPropertySelector mSelector = 0;
     AudioObjectPropertyScope mScope = 0;
@@ -42,66 +37,66 @@ struct AudioObjectPropertyAddress {
 // Status codes.
 inline constexpr OSStatus noErr = 0;
 inline constexpr OSStatus kAudioHardwareNoError = 0;
-inline constexpr OSStatus kAudioHardwareNotRunningError = OSStatus(fourCC("stop"));
-inline constexpr OSStatus kAudioHardwareUnspecifiedError = OSStatus(fourCC("what"));
-inline constexpr OSStatus kAudioHardwareUnknownPropertyError = OSStatus(fourCC("who?"));
-inline constexpr OSStatus kAudioHardwareBadPropertySizeError = OSStatus(fourCC("!siz"));
-inline constexpr OSStatus kAudioHardwareIllegalOperationError = OSStatus(fourCC("nope"));
-inline constexpr OSStatus kAudioHardwareBadObjectError = OSStatus(fourCC("!obj"));
-inline constexpr OSStatus kAudioHardwareBadDeviceError = OSStatus(fourCC("!dev"));
-inline constexpr OSStatus kAudioHardwareBadStreamError = OSStatus(fourCC("!str"));
-inline constexpr OSStatus kAudioHardwareUnsupportedOperationError = OSStatus(fourCC("unop"));
-inline constexpr OSStatus kAudioDevicePermissionsError = OSStatus(fourCC("!hog"));
+inline constexpr OSStatus kAudioHardwareNotRunningError = OSStatus(fourCharCode("stop"));
+inline constexpr OSStatus kAudioHardwareUnspecifiedError = OSStatus(fourCharCode("what"));
+inline constexpr OSStatus kAudioHardwareUnknownPropertyError = OSStatus(fourCharCode("who?"));
+inline constexpr OSStatus kAudioHardwareBadPropertySizeError = OSStatus(fourCharCode("!siz"));
+inline constexpr OSStatus kAudioHardwareIllegalOperationError = OSStatus(fourCharCode("nope"));
+inline constexpr OSStatus kAudioHardwareBadObjectError = OSStatus(fourCharCode("!obj"));
+inline constexpr OSStatus kAudioHardwareBadDeviceError = OSStatus(fourCharCode("!dev"));
+inline constexpr OSStatus kAudioHardwareBadStreamError = OSStatus(fourCharCode("!str"));
+inline constexpr OSStatus kAudioHardwareUnsupportedOperationError = OSStatus(fourCharCode("unop"));
+inline constexpr OSStatus kAudioDevicePermissionsError = OSStatus(fourCharCode("!hog"));
 inline constexpr OSStatus kAudio_ParamError = -50;
 
 // Objects, scopes and elements.
 inline constexpr AudioObjectID kAudioObjectUnknown = 0;
 inline constexpr AudioObjectID kAudioObjectSystemObject = 1;
-inline constexpr AudioObjectPropertyScope kAudioObjectPropertyScopeGlobal = fourCC("glob");
-inline constexpr AudioObjectPropertyScope kAudioObjectPropertyScopeInput = fourCC("inpt");
-inline constexpr AudioObjectPropertyScope kAudioObjectPropertyScopeOutput = fourCC("outp");
+inline constexpr AudioObjectPropertyScope kAudioObjectPropertyScopeGlobal = fourCharCode("glob");
+inline constexpr AudioObjectPropertyScope kAudioObjectPropertyScopeInput = fourCharCode("inpt");
+inline constexpr AudioObjectPropertyScope kAudioObjectPropertyScopeOutput = fourCharCode("outp");
 inline constexpr AudioObjectPropertyElement kAudioObjectPropertyElementMain = 0;
 
 // Classes (kAudioObjectPropertyClass).
-inline constexpr AudioClassID kAudioSystemObjectClassID = fourCC("asys");
-inline constexpr AudioClassID kAudioDeviceClassID = fourCC("adev");
-inline constexpr AudioClassID kAudioAggregateDeviceClassID = fourCC("aagg");
-inline constexpr AudioClassID kAudioProcessClassID = fourCC("clnt");
-inline constexpr AudioClassID kAudioTapClassID = fourCC("tcls");
+inline constexpr AudioClassID kAudioSystemObjectClassID = fourCharCode("asys");
+inline constexpr AudioClassID kAudioDeviceClassID = fourCharCode("adev");
+inline constexpr AudioClassID kAudioAggregateDeviceClassID = fourCharCode("aagg");
+inline constexpr AudioClassID kAudioProcessClassID = fourCharCode("clnt");
+inline constexpr AudioClassID kAudioTapClassID = fourCharCode("tcls");
 
 // Property selectors.
-inline constexpr AudioObjectPropertySelector kAudioObjectPropertyClass = fourCC("clas");
-inline constexpr AudioObjectPropertySelector kAudioObjectPropertyName = fourCC("lnam");
-inline constexpr AudioObjectPropertySelector kAudioHardwarePropertyDevices = fourCC("dev#");
-inline constexpr AudioObjectPropertySelector kAudioHardwarePropertyDefaultOutputDevice = fourCC("dOut");
-inline constexpr AudioObjectPropertySelector kAudioHardwarePropertyProcessObjectList = fourCC("prs#");
-inline constexpr AudioObjectPropertySelector kAudioHardwarePropertyTapList = fourCC("tps#");
-inline constexpr AudioObjectPropertySelector kAudioDevicePropertyDeviceUID = fourCC("uid ");
-inline constexpr AudioObjectPropertySelector kAudioDevicePropertyTransportType = fourCC("tran");
-inline constexpr AudioObjectPropertySelector kAudioDevicePropertyDeviceCanBeDefaultDevice = fourCC("dflt");
-inline constexpr AudioObjectPropertySelector kAudioDevicePropertyDeviceIsAlive = fourCC("livn");
-inline constexpr AudioObjectPropertySelector kAudioDevicePropertyNominalSampleRate = fourCC("nsrt");
-inline constexpr AudioObjectPropertySelector kAudioDevicePropertyStreamConfiguration = fourCC("slay");
-inline constexpr AudioObjectPropertySelector kAudioProcessPropertyPID = fourCC("ppid");
-inline constexpr AudioObjectPropertySelector kAudioProcessPropertyBundleID = fourCC("pbid");
-inline constexpr AudioObjectPropertySelector kAudioProcessPropertyIsRunningOutput = fourCC("piro");
-inline constexpr AudioObjectPropertySelector kAudioTapPropertyUID = fourCC("tuid");
+inline constexpr AudioObjectPropertySelector kAudioObjectPropertyClass = fourCharCode("clas");
+inline constexpr AudioObjectPropertySelector kAudioObjectPropertyName = fourCharCode("lnam");
+inline constexpr AudioObjectPropertySelector kAudioHardwarePropertyDevices = fourCharCode("dev#");
+inline constexpr AudioObjectPropertySelector kAudioHardwarePropertyDefaultOutputDevice = fourCharCode("dOut");
+inline constexpr AudioObjectPropertySelector kAudioHardwarePropertyProcessObjectList = fourCharCode("prs#");
+inline constexpr AudioObjectPropertySelector kAudioHardwarePropertyTapList = fourCharCode("tps#");
+inline constexpr AudioObjectPropertySelector kAudioDevicePropertyDeviceUID = fourCharCode("uid ");
+inline constexpr AudioObjectPropertySelector kAudioDevicePropertyTransportType = fourCharCode("tran");
+inline constexpr AudioObjectPropertySelector kAudioDevicePropertyDeviceCanBeDefaultDevice = fourCharCode("dflt");
+inline constexpr AudioObjectPropertySelector kAudioDevicePropertyDeviceIsAlive = fourCharCode("livn");
+inline constexpr AudioObjectPropertySelector kAudioDevicePropertyNominalSampleRate = fourCharCode("nsrt");
+inline constexpr AudioObjectPropertySelector kAudioDevicePropertyStreamConfiguration = fourCharCode("slay");
+inline constexpr AudioObjectPropertySelector kAudioProcessPropertyPID = fourCharCode("ppid");
+inline constexpr AudioObjectPropertySelector kAudioProcessPropertyBundleID = fourCharCode("pbid");
+inline constexpr AudioObjectPropertySelector kAudioProcessPropertyIsRunningOutput = fourCharCode("piro");
+inline constexpr AudioObjectPropertySelector kAudioTapPropertyUID = fourCharCode("tuid");
 
 // Transport types (kAudioDevicePropertyTransportType).
 inline constexpr std::uint32_t kAudioDeviceTransportTypeUnknown = 0;
-inline constexpr std::uint32_t kAudioDeviceTransportTypeBuiltIn = fourCC("bltn");
-inline constexpr std::uint32_t kAudioDeviceTransportTypeAggregate = fourCC("grup");
-inline constexpr std::uint32_t kAudioDeviceTransportTypeVirtual = fourCC("virt");
-inline constexpr std::uint32_t kAudioDeviceTransportTypePCI = fourCC("pci ");
-inline constexpr std::uint32_t kAudioDeviceTransportTypeUSB = fourCC("usb ");
-inline constexpr std::uint32_t kAudioDeviceTransportTypeFireWire = fourCC("1394");
-inline constexpr std::uint32_t kAudioDeviceTransportTypeBluetooth = fourCC("blue");
-inline constexpr std::uint32_t kAudioDeviceTransportTypeBluetoothLE = fourCC("blea");
-inline constexpr std::uint32_t kAudioDeviceTransportTypeHDMI = fourCC("hdmi");
-inline constexpr std::uint32_t kAudioDeviceTransportTypeDisplayPort = fourCC("dprt");
-inline constexpr std::uint32_t kAudioDeviceTransportTypeAirPlay = fourCC("airp");
-inline constexpr std::uint32_t kAudioDeviceTransportTypeAVB = fourCC("eavb");
-inline constexpr std::uint32_t kAudioDeviceTransportTypeThunderbolt = fourCC("thun");
+inline constexpr std::uint32_t kAudioDeviceTransportTypeBuiltIn = fourCharCode("bltn");
+inline constexpr std::uint32_t kAudioDeviceTransportTypeAggregate = fourCharCode("grup");
+inline constexpr std::uint32_t kAudioDeviceTransportTypeVirtual = fourCharCode("virt");
+inline constexpr std::uint32_t kAudioDeviceTransportTypePCI = fourCharCode("pci ");
+inline constexpr std::uint32_t kAudioDeviceTransportTypeUSB = fourCharCode("usb ");
+inline constexpr std::uint32_t kAudioDeviceTransportTypeFireWire = fourCharCode("1394");
+inline constexpr std::uint32_t kAudioDeviceTransportTypeBluetooth = fourCharCode("blue");
+inline constexpr std::uint32_t kAudioDeviceTransportTypeBluetoothLE = fourCharCode("blea");
+inline constexpr std::uint32_t kAudioDeviceTransportTypeHDMI = fourCharCode("hdmi");
+inline constexpr std::uint32_t kAudioDeviceTransportTypeDisplayPort = fourCharCode("dprt");
+inline constexpr std::uint32_t kAudioDeviceTransportTypeAirPlay = fourCharCode("airp");
+inline constexpr std::uint32_t kAudioDeviceTransportTypeAVB = fourCharCode("eavb");
+inline constexpr std::uint32_t kAudioDeviceTransportTypeThunderbolt = fourCharCode("thun");
 
 // Keys of an aggregate device description.
 inline constexpr auto kAudioAggregateDeviceNameKey = "name";

@@ -4,6 +4,8 @@
 // (null, Boolean, 32-bit integer, text, type and enumeration codes, raw typed data, lists, records, object
 // specifiers and Apple events themselves), shaped after NSAppleEventDescriptor.
 
+#include "platform/four_char_code.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -16,16 +18,8 @@
 namespace sonaric
 {
 
-using FourCharCode = std::uint32_t;
 using DescType = FourCharCode;
 using AEKeyword = FourCharCode;
-
-/// The four bytes of a four-character text, the first character in the most significant byte.
-constexpr FourCharCode fourCharCode(const char (&text)[5])
-{
-    return (FourCharCode(std::uint8_t(text[0])) << 24) | (FourCharCode(std::uint8_t(text[1])) << 16)
-        | (FourCharCode(std::uint8_t(text[2])) << 8) | FourCharCode(std::uint8_t(text[3]));
-}
 
 /// A code back as its four characters, for messages and test output.
 QString fourCharCodeText(FourCharCode code);

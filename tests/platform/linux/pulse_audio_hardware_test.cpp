@@ -19,6 +19,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <mutex>
 #include <optional>
 #include <sys/stat.h>
 #include <thread>
@@ -199,6 +200,61 @@ TEST_F(PulseAudioHardwareTest, DiscoveryListsOneRowPerApplicationWithItsStreamsF
     EXPECT_EQ(apps[1].name, "org.example.Player");
     EXPECT_EQ(apps[1].pid, player.pid());
     EXPECT_EQ(apps[1].processObjects.size(), 1u);
+}
+
+TEST_F(PulseAudioHardwareTest, AProcessWhoseStreamsNameNoApplicationIsNamedByTheCreatorsLookupAskedOnce)
+{
+    ChildProcess unnamed(testPlayerPath(), { "--amplitude", "0.1" });
+    ChildProcess named(testPlayerPath(), { "--app-id", "org.example.Named", "--amplitude", "0.1" });
+    std::mutex askedMutex;
+    std::vector<pid_t> asked;
+    PulseAudioHardware::Options options;
+    options.journalPath = journal;
+    options.watchdogPath = QStringLiteral("none");
+    options.recoverAtStart = false;
+    options.bundleIdentifierForProcess = [&](pid_t pid) {
+        std::lock_guard lock(askedMutex);
+        asked.push_back(pid);
+        return QStringLiteral("org.example.FromLookup.%1").arg(pid);
+    };
+    QString error;
+    auto withLookup = PulseAudioHardware::connect(options, &error);
+    ASSERT_TRUE(withLookup) << qPrintable(error);
+    const auto processOn = [&](AudioHardware& hardware, pid_t pid) {
+        AudioObjectID found = 0;
+        waitFor(
+            [&] {
+                for (AudioObjectID id :
+                    CA::array(hardware, kAudioObjectSystemObject, kAudioHardwarePropertyProcessObjectList))
+                    if (CA::uint32(hardware, id, kAudioProcessPropertyPID) == std::uint32_t(pid))
+                        found = id;
+                return found != 0;
+            },
+            5s);
+        return found;
+    };
+    struct Case {
+        AudioHardware* hardware;
+        pid_t pid;
+        QString expected;
+    };
+    const Case cases[] = {
+        { withLookup.get(), unnamed.pid(), QStringLiteral("org.example.FromLookup.%1").arg(unnamed.pid()) },
+        // The stream's own application id comes first.
+        { withLookup.get(), named.pid(), QStringLiteral("org.example.Named") },
+        // Without a lookup the backend guesses nothing.
+        { hw.get(), unnamed.pid(), QString() },
+        { hw.get(), named.pid(), QStringLiteral("org.example.Named") },
+    };
+    for (const Case& c : cases) {
+        const AudioObjectID process = processOn(*c.hardware, c.pid);
+        ASSERT_NE(process, 0u) << c.pid;
+        for (int read = 0; read < 2; ++read)
+            EXPECT_EQ(CA::string(*c.hardware, process, kAudioProcessPropertyBundleID).value_or(QString()), c.expected)
+                << c.pid;
+    }
+    std::lock_guard lock(askedMutex);
+    EXPECT_EQ(asked, std::vector<pid_t> { unnamed.pid() }) << "asked once per process, and only when needed";
 }
 
 TEST_F(PulseAudioHardwareTest, TapAndAggregateRejectWhatDoesNotExist)

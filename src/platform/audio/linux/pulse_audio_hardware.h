@@ -5,9 +5,7 @@
 #include <QString>
 
 #include <atomic>
-#include <condition_variable>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <sys/types.h>
@@ -18,10 +16,14 @@ struct pa_context;
 namespace sonaric
 {
 
-class AggregateIOPath;
+class AggregateDevices;
 class PulseConnection;
+class PulseObjectTable;
+class PulsePropertyReader;
+class PulseReconnection;
 class SerialQueue;
-class TapJournal;
+class StreamMover;
+class TapSinks;
 struct SinkRecord;
 struct StreamRecord;
 
@@ -41,6 +43,15 @@ struct StreamRecord;
 /// Reads are served from a snapshot kept current by server events and never wait for the server; the
 /// operations on taps and aggregate devices do. Do not call those from a listener running on this object's
 /// own threads (listeners are always delivered on the queue given).
+///
+/// This class is the front: it connects, keeps the snapshot current from the server's events, delivers the
+/// listeners and hands each call to the part that does it — PulseObjectTable (the objects and their IDs),
+/// PulsePropertyReader (property reads), TapSinks (the taps' null sinks, journal and watchdog),
+/// AggregateDevices (IO procs and IO paths), StreamMover (moving streams and the server's memory of moves) and
+/// PulseReconnection (a lost server). Locks: the operations lock (`m_ops`) serialises everything that changes
+/// the server and guards the connection; the table's snapshot lock guards what the server's events and the
+/// reads touch; the listener lock guards the listeners. One never waits for the server under the snapshot
+/// lock, and takes the snapshot lock after the operations lock, never the other way round.
 class PulseAudioHardware final : public AudioHardware
 {
 public:
@@ -61,7 +72,8 @@ public:
         bool pipeWireGraph = true;
         /// How long objects outlive a lost server before they vanish.
         int serverGraceMs = 5000;
-        /// The bundle identifier of a process whose streams name no application id; empty: none.
+        /// The bundle identifier of a process whose streams name no application id; empty: none. The program
+        /// passes the desktop entry that the process was started from (see DesktopEntries::forProcess).
         std::function<QString(pid_t)> bundleIdentifierForProcess;
     };
 
@@ -74,7 +86,6 @@ public:
 
     /// Connects to the running PulseAudio or PipeWire server; null (and `error` set) when none answers
     /// within about a second, or when the server stops answering while it is being read (a few seconds).
-    static std::unique_ptr<AudioHardware> connect(QString* error, ConnectFailure* failure = nullptr);
     static std::unique_ptr<PulseAudioHardware> connect(
         Options options, QString* error, ConnectFailure* failure = nullptr);
 
@@ -109,21 +120,19 @@ public:
     /// Playback underruns of every running tap path since each started; for measurements.
     std::uint64_t totalUnderruns() const;
     /// The owner token written into this instance's tap sinks and journal.
-    const QString& ownerToken() const { return m_owner; }
+    const QString& ownerToken() const;
 
 private:
-    struct Tap;
-    struct Aggregate;
     struct Listener;
 
     explicit PulseAudioHardware(Options options);
     bool open(QString* error, ConnectFailure* failure);
+    PulseConnection* adopt(std::unique_ptr<PulseConnection> connection);
     bool loadSnapshot();
     void subscribe();
-    void connectionStateChanged(bool ready);
-    void reconnect();
-    void serverLost();
-    void rebuildAfterReconnect();
+    /// Runs `job` on the control queue under the operations lock, unless the server is away or this object
+    /// is going.
+    void later(std::function<void(PulseConnection&)> job);
 
     // Server events, on the connection's loop thread.
     void serverEvent(pa_context* context, unsigned facility, unsigned type, std::uint32_t index);
@@ -131,60 +140,23 @@ private:
     void streamArrived(const StreamRecord& stream);
     void defaultSinkChanged(const QString& name);
     void notify(AudioObjectPropertySelector selector);
-
-    // Tap maintenance; the caller holds m_ops.
-    bool loadTapSink(Tap& tap);
-    OSStatus startAggregate(AudioObjectID id, Aggregate& aggregate);
-    bool serverIsPipeWire() const;
-    void stopAggregate(Aggregate& aggregate);
-    void moveIn(AudioObjectID aggregateID, const std::vector<std::uint32_t>& onlyStreams);
-    void moveBack(Aggregate& aggregate, const Tap& tap);
-    void evictStream(std::uint32_t index);
-    void scrubRestoreMemory();
-    void ensureWatchdog();
-
-    // Snapshot lookups; the caller holds m_mutex.
-    const SinkRecord* sinkNamed(const QString& name) const;
-    const SinkRecord* deviceSink(AudioObjectID id) const;
-    std::vector<const StreamRecord*> processStreams(AudioObjectID id) const;
-    std::vector<AudioObjectID> deviceIDs() const;
-    std::vector<AudioObjectID> processIDs() const;
-    AudioObjectID idFor(std::map<QString, AudioObjectID>& table, const QString& key);
-    QString bundleIdentifier(AudioObjectID process) const;
+    void announceAll();
 
     Options m_options;
-    QString m_owner;
-    std::unique_ptr<TapJournal> m_journal;
-
-    // Serialises every operation that changes the server (taps, moves, rebuilds).
+    // Serialises every operation that changes the server (taps, moves, rebuilds) and guards m_connection.
     mutable std::mutex m_ops;
-    // Guards the snapshot and the object tables below; never held while waiting for the server.
-    mutable std::mutex m_mutex;
-    std::condition_variable m_changed;
+    std::unique_ptr<PulseObjectTable> m_table;
     std::unique_ptr<PulseConnection> m_connection;
-    bool m_connected = false;
-    bool m_stopping = false;
-    QString m_serverName;
-    QString m_serverString;
-    QString m_defaultSink;
-    std::uint32_t m_defaultRate = 48000;
-    std::vector<SinkRecord> m_sinks;
-    std::vector<StreamRecord> m_streams;
-    std::map<QString, AudioObjectID> m_deviceIds;
-    std::map<QString, AudioObjectID> m_processIds;
-    std::map<AudioObjectID, std::unique_ptr<Tap>> m_taps;
-    std::map<AudioObjectID, std::unique_ptr<Aggregate>> m_aggregates;
-    AudioObjectID m_nextId = 16;
     /// Server events seen so far; loadSnapshot reads again when one came in while it read.
     std::atomic<std::uint64_t> m_serverEvents { 0 };
-    std::uintptr_t m_nextProc = 1;
-    mutable std::map<pid_t, QString> m_bundleCache;
+    std::unique_ptr<PulsePropertyReader> m_properties;
+    std::unique_ptr<TapSinks> m_tapSinks;
+    std::unique_ptr<StreamMover> m_mover;
+    std::unique_ptr<AggregateDevices> m_aggregates;
+    std::unique_ptr<PulseReconnection> m_reconnection;
 
     std::mutex m_listenerMutex;
     std::vector<Listener> m_listeners;
-
-    pid_t m_watchdog = -1;
-    int m_watchdogPipe = -1;
 
     // Declared last: its worker may still run jobs that use everything above while it drains.
     std::unique_ptr<SerialQueue> m_control;

@@ -5,6 +5,7 @@
 
 #include "platform/audio/sim/simulated_audio_hardware.h"
 
+#include "platform/audio/property_data.h"
 #include "platform/dispatch_queue.h"
 
 #include <algorithm>
@@ -16,21 +17,6 @@ namespace sonaric
 namespace
 {
 
-template <typename T> void appendValue(std::vector<std::byte>& out, const T& value)
-{
-    const auto* bytes = reinterpret_cast<const std::byte*>(&value);
-    out.insert(out.end(), bytes, bytes + sizeof(T));
-}
-
-std::vector<std::byte> bufferListBytes(const std::vector<std::uint32_t>& channels)
-{
-    std::vector<std::byte> out(audioBufferListSize(std::uint32_t(channels.size())));
-    auto* list = reinterpret_cast<AudioBufferList*>(out.data());
-    list->mNumberBuffers = std::uint32_t(channels.size());
-    for (std::size_t i = 0; i < channels.size(); ++i)
-        list->mBuffers[i] = AudioBuffer { channels[i], 0, nullptr };
-    return out;
-}
 
 QString stringValue(const CFDictionary& dictionary, const char* key)
 {
@@ -199,34 +185,34 @@ OSStatus SimulatedAudioHardware::readProperty(
     const auto selector = address.mSelector;
     auto idList = [&](const std::vector<AudioObjectID>& ids) {
         for (AudioObjectID id : ids)
-            appendValue(bytes, id);
+            appendPropertyValue(bytes, id);
     };
 
     if (object == kAudioObjectSystemObject) {
         if (selector == kAudioHardwarePropertyDevices) {
             idList(m_deviceOrder);
         } else if (selector == kAudioHardwarePropertyDefaultOutputDevice) {
-            appendValue(bytes, defaultOutputLocked());
+            appendPropertyValue(bytes, defaultOutputLocked());
         } else if (selector == kAudioHardwarePropertyProcessObjectList) {
             idList(m_processOrder);
         } else if (selector == kAudioHardwarePropertyTapList) {
             for (const auto& [id, tap] : m_taps)
-                appendValue(bytes, id);
+                appendPropertyValue(bytes, id);
         } else if (selector == kAudioObjectPropertyClass) {
-            appendValue(bytes, kAudioSystemObjectClassID);
+            appendPropertyValue(bytes, kAudioSystemObjectClassID);
         } else {
             return kAudioHardwareUnknownPropertyError;
         }
     } else if (const Device* d = device(object)) {
         if (selector == kAudioDevicePropertyTransportType) {
-            appendValue(bytes, d->isAggregate ? kAudioDeviceTransportTypeAggregate : d->scene.transport);
+            appendPropertyValue(bytes, d->isAggregate ? kAudioDeviceTransportTypeAggregate : d->scene.transport);
         } else if (selector == kAudioDevicePropertyDeviceCanBeDefaultDevice) {
             std::uint32_t can = 0;
             if (!d->isAggregate && address.mScope == kAudioObjectPropertyScopeOutput)
                 can = d->scene.canBeDefaultOutput && !d->scene.outputStreams.empty();
             else if (!d->isAggregate && address.mScope == kAudioObjectPropertyScopeInput)
                 can = !d->scene.inputStreams.empty();
-            appendValue(bytes, can);
+            appendPropertyValue(bytes, can);
         } else if (selector == kAudioDevicePropertyDeviceIsAlive) {
             // A device that is listed is alive; a new aggregate device only after a few reads.
             std::uint32_t alive = 1;
@@ -234,38 +220,38 @@ OSStatus SimulatedAudioHardware::readProperty(
                 alive = 0;
                 --device(object)->aliveAfterReads;
             }
-            appendValue(bytes, alive);
+            appendPropertyValue(bytes, alive);
         } else if (selector == kAudioDevicePropertyNominalSampleRate) {
             double rate = d->scene.sampleRate;
             if (d->isAggregate) {
                 const Device* sub = device(d->subDevice);
                 rate = sub ? sub->scene.sampleRate : 48000.0;
             }
-            appendValue(bytes, rate);
+            appendPropertyValue(bytes, rate);
         } else if (selector == kAudioDevicePropertyStreamConfiguration) {
             if (address.mScope == kAudioObjectPropertyScopeInput)
-                bytes = bufferListBytes(inputStreamsOf(*d));
+                bytes = audioBufferListBytes(inputStreamsOf(*d));
             else if (address.mScope == kAudioObjectPropertyScopeOutput)
-                bytes = bufferListBytes(outputStreamsOf(*d));
+                bytes = audioBufferListBytes(outputStreamsOf(*d));
             else
                 return kAudioHardwareUnknownPropertyError;
         } else if (selector == kAudioObjectPropertyClass) {
-            appendValue(bytes, d->isAggregate ? kAudioAggregateDeviceClassID : kAudioDeviceClassID);
+            appendPropertyValue(bytes, d->isAggregate ? kAudioAggregateDeviceClassID : kAudioDeviceClassID);
         } else {
             return kAudioHardwareUnknownPropertyError;
         }
     } else if (auto p = m_processes.find(object); p != m_processes.end()) {
         if (selector == kAudioProcessPropertyPID)
-            appendValue(bytes, std::int32_t(p->second.scene.pid));
+            appendPropertyValue(bytes, std::int32_t(p->second.scene.pid));
         else if (selector == kAudioProcessPropertyIsRunningOutput)
-            appendValue(bytes, std::uint32_t(p->second.scene.playing));
+            appendPropertyValue(bytes, std::uint32_t(p->second.scene.playing));
         else if (selector == kAudioObjectPropertyClass)
-            appendValue(bytes, kAudioProcessClassID);
+            appendPropertyValue(bytes, kAudioProcessClassID);
         else
             return kAudioHardwareUnknownPropertyError;
     } else if (m_taps.contains(object)) {
         if (selector == kAudioObjectPropertyClass)
-            appendValue(bytes, kAudioTapClassID);
+            appendPropertyValue(bytes, kAudioTapClassID);
         else
             return kAudioHardwareUnknownPropertyError;
     } else {

@@ -1,0 +1,254 @@
+#include "platform/audio/linux/pulse_object_table.h"
+
+#include <algorithm>
+
+namespace sonaric
+{
+
+namespace
+{
+
+bool byIndex(const StreamRecord& a, const StreamRecord& b)
+{
+    return a.index < b.index;
+}
+
+template <typename Table> typename Table::mapped_type take(Table& table, AudioObjectID id)
+{
+    const auto it = table.find(id);
+    if (it == table.end())
+        return nullptr;
+    auto object = std::move(it->second);
+    table.erase(it);
+    return object;
+}
+
+} // namespace
+
+void PulseObjectTable::replaceSnapshot(const QString& serverName, const QString& defaultSink, std::uint32_t defaultRate,
+    std::vector<SinkRecord> sinks, std::vector<StreamRecord> streams)
+{
+    m_serverName = serverName;
+    m_defaultSink = defaultSink;
+    m_defaultRate = defaultRate ? defaultRate : 48000;
+    m_sinks = std::move(sinks);
+    m_streams = std::move(streams);
+    std::sort(m_streams.begin(), m_streams.end(), byIndex);
+    for (const auto& sink : m_sinks)
+        if (sink.tapUid.isEmpty())
+            idFor(m_deviceIds, sink.name);
+    for (const auto& stream : m_streams)
+        if (!stream.internal)
+            idFor(m_processIds, stream.processKey());
+    m_connected = true;
+    m_changed.notify_all();
+}
+
+void PulseObjectTable::clearSnapshot()
+{
+    m_sinks.clear();
+    m_streams.clear();
+    m_defaultSink.clear();
+}
+
+bool PulseObjectTable::removeSink(std::uint32_t index)
+{
+    bool wasDevice = false;
+    const auto it = std::find_if(m_sinks.begin(), m_sinks.end(), [&](const SinkRecord& s) { return s.index == index; });
+    if (it != m_sinks.end()) {
+        wasDevice = it->tapUid.isEmpty();
+        m_sinks.erase(it);
+    }
+    m_changed.notify_all();
+    return wasDevice;
+}
+
+bool PulseObjectTable::updateSink(const SinkRecord& sink)
+{
+    bool deviceListChanged = false;
+    const auto it
+        = std::find_if(m_sinks.begin(), m_sinks.end(), [&](const SinkRecord& s) { return s.index == sink.index; });
+    if (sink.tapUid.isEmpty()) {
+        idFor(m_deviceIds, sink.name);
+        deviceListChanged = it == m_sinks.end() || it->description != sink.description || it->name != sink.name;
+    }
+    if (it == m_sinks.end())
+        m_sinks.push_back(sink);
+    else
+        *it = sink;
+    m_changed.notify_all();
+    return deviceListChanged;
+}
+
+bool PulseObjectTable::removeStream(std::uint32_t index)
+{
+    const auto before = processIDs();
+    std::erase_if(m_streams, [&](const StreamRecord& s) { return s.index == index; });
+    return processIDs() != before;
+}
+
+PulseObjectTable::StreamUpdate PulseObjectTable::updateStream(const StreamRecord& stream)
+{
+    StreamUpdate update;
+    const auto before = processIDs();
+    const auto it = std::find_if(
+        m_streams.begin(), m_streams.end(), [&](const StreamRecord& s) { return s.index == stream.index; });
+    update.isNew = it == m_streams.end();
+    if (update.isNew)
+        m_streams.insert(std::upper_bound(m_streams.begin(), m_streams.end(), stream, byIndex), stream);
+    else
+        *it = stream;
+    if (!stream.internal)
+        idFor(m_processIds, stream.processKey());
+    update.processListChanged = processIDs() != before;
+    m_changed.notify_all();
+    return update;
+}
+
+bool PulseObjectTable::setDefaultSink(const QString& name)
+{
+    if (name == m_defaultSink)
+        return false;
+    m_defaultSink = name;
+    return true;
+}
+
+const SinkRecord* PulseObjectTable::waitForSink(
+    std::unique_lock<std::mutex>& lock, const QString& name, std::chrono::milliseconds timeout) const
+{
+    m_changed.wait_for(lock, timeout, [&] { return sinkNamed(name); });
+    return sinkNamed(name);
+}
+
+const SinkRecord* PulseObjectTable::sinkNamed(const QString& name) const
+{
+    for (const auto& sink : m_sinks)
+        if (sink.name == name)
+            return &sink;
+    return nullptr;
+}
+
+const SinkRecord* PulseObjectTable::sinkWithIndex(std::uint32_t index) const
+{
+    for (const auto& sink : m_sinks)
+        if (sink.index == index)
+            return &sink;
+    return nullptr;
+}
+
+std::vector<std::uint32_t> PulseObjectTable::streamsIn(std::uint32_t sinkIndex) const
+{
+    std::vector<std::uint32_t> streams;
+    for (const auto& stream : m_streams)
+        if (stream.sink == sinkIndex)
+            streams.push_back(stream.index);
+    return streams;
+}
+
+const SinkRecord* PulseObjectTable::deviceSink(AudioObjectID id) const
+{
+    for (const auto& [name, device] : m_deviceIds)
+        if (device == id) {
+            const SinkRecord* sink = sinkNamed(name);
+            return sink && sink->tapUid.isEmpty() ? sink : nullptr;
+        }
+    return nullptr;
+}
+
+std::vector<const StreamRecord*> PulseObjectTable::processStreams(AudioObjectID id) const
+{
+    std::vector<const StreamRecord*> streams;
+    for (const auto& [key, process] : m_processIds) {
+        if (process != id)
+            continue;
+        for (const auto& stream : m_streams)
+            if (!stream.internal && stream.processKey() == key)
+                streams.push_back(&stream);
+    }
+    return streams;
+}
+
+std::vector<AudioObjectID> PulseObjectTable::deviceIDs() const
+{
+    std::vector<AudioObjectID> ids;
+    for (const auto& sink : m_sinks)
+        if (sink.tapUid.isEmpty())
+            ids.push_back(m_deviceIds.at(sink.name));
+    return ids;
+}
+
+std::vector<AudioObjectID> PulseObjectTable::processIDs() const
+{
+    std::vector<AudioObjectID> ids;
+    for (const auto& stream : m_streams) {
+        if (stream.internal)
+            continue;
+        const auto it = m_processIds.find(stream.processKey());
+        if (it != m_processIds.end() && std::find(ids.begin(), ids.end(), it->second) == ids.end())
+            ids.push_back(it->second);
+    }
+    return ids;
+}
+
+AudioObjectID PulseObjectTable::defaultDeviceID() const
+{
+    const SinkRecord* sink = sinkNamed(m_defaultSink);
+    return sink && sink->tapUid.isEmpty() ? m_deviceIds.at(sink->name) : 0;
+}
+
+std::optional<QString> PulseObjectTable::processKey(AudioObjectID id) const
+{
+    const auto it
+        = std::find_if(m_processIds.begin(), m_processIds.end(), [&](const auto& entry) { return entry.second == id; });
+    if (it == m_processIds.end())
+        return std::nullopt;
+    return it->first;
+}
+
+ProcessTapRecord* PulseObjectTable::tap(AudioObjectID id) const
+{
+    const auto it = m_taps.find(id);
+    return it == m_taps.end() ? nullptr : it->second.get();
+}
+
+AggregateDeviceRecord* PulseObjectTable::aggregate(AudioObjectID id) const
+{
+    const auto it = m_aggregates.find(id);
+    return it == m_aggregates.end() ? nullptr : it->second.get();
+}
+
+void PulseObjectTable::addTap(AudioObjectID id, std::unique_ptr<ProcessTapRecord> tap)
+{
+    m_taps.emplace(id, std::move(tap));
+}
+
+std::unique_ptr<ProcessTapRecord> PulseObjectTable::takeTap(AudioObjectID id)
+{
+    return take(m_taps, id);
+}
+
+void PulseObjectTable::addAggregate(AudioObjectID id, std::unique_ptr<AggregateDeviceRecord> aggregate)
+{
+    m_aggregates.emplace(id, std::move(aggregate));
+}
+
+std::unique_ptr<AggregateDeviceRecord> PulseObjectTable::takeAggregate(AudioObjectID id)
+{
+    return take(m_aggregates, id);
+}
+
+void PulseObjectTable::clearObjects()
+{
+    m_aggregates.clear();
+    m_taps.clear();
+}
+
+AudioObjectID PulseObjectTable::idFor(std::map<QString, AudioObjectID>& table, const QString& key)
+{
+    auto [it, inserted] = table.try_emplace(key, 0);
+    if (inserted)
+        it->second = m_nextId++;
+    return it->second;
+}
+
+} // namespace sonaric

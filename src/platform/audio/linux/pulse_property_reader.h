@@ -1,0 +1,41 @@
+#pragma once
+
+#include "platform/audio/audio_hardware.h"
+
+#include <QString>
+
+#include <functional>
+#include <map>
+#include <sys/types.h>
+
+namespace sonaric
+{
+
+class PulseObjectTable;
+
+/// Answers the property addresses of the backend's objects from the object table's snapshot, so a read never
+/// waits for the server and is safe from any thread.
+///
+/// Locking: each read takes the table's snapshot lock for its whole answer; the bundle identifier cache is
+/// guarded by the same lock.
+class PulsePropertyReader
+{
+public:
+    /// `bundleIdentifierForProcess` names a process whose streams carry no application id; may be empty.
+    PulsePropertyReader(const PulseObjectTable& table, std::function<QString(pid_t)> bundleIdentifierForProcess);
+
+    OSStatus dataSize(AudioObjectID object, const AudioObjectPropertyAddress& address, std::uint32_t* outDataSize);
+    OSStatus data(
+        AudioObjectID object, const AudioObjectPropertyAddress& address, std::uint32_t* ioDataSize, void* outData);
+    OSStatus string(AudioObjectID object, const AudioObjectPropertyAddress& address, QString* outValue);
+
+private:
+    // The caller holds the table's lock.
+    QString bundleIdentifier(AudioObjectID process) const;
+
+    const PulseObjectTable& m_table;
+    std::function<QString(pid_t)> m_bundleIdentifierForProcess;
+    mutable std::map<pid_t, QString> m_bundleCache;
+};
+
+} // namespace sonaric
