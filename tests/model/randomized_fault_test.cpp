@@ -75,7 +75,7 @@ std::string connectorStep(FaultRig& rig, const QString& bundleID)
         if (s->bundleID() != bundleID)
             continue;
         const bool connected = s->isConnected();
-        connected ? s->disconnect() : s->connect();
+        connected ? s->disconnectFromSource() : s->connectToSource();
         return (connected ? "disconnect " : "connect ") + text(bundleID);
     }
     return "no connector for " + text(bundleID);
