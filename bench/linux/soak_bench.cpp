@@ -13,6 +13,7 @@
 #include "platform/audio/linux/pulse_audio_hardware.h"
 #include "platform/audio/linux/pulse_connection.h"
 #include "platform/audio/linux/pulse_query.h"
+#include "process_object.h"
 
 #include <QFile>
 #include <QProcess>
@@ -28,6 +29,7 @@
 #include <unistd.h>
 
 using namespace sonaric;
+using sonaric::bench::processOf;
 using namespace std::chrono_literals;
 
 namespace
@@ -74,17 +76,6 @@ std::vector<double> toneAmplitudes(const char* output, unsigned rate, int ms)
         amplitudes[std::size_t(p)] = 2 * std::sqrt(std::max(power, 0.0)) / double(frames);
     }
     return amplitudes;
-}
-
-AudioObjectID processOf(AudioHardware& hw, pid_t pid)
-{
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        for (AudioObjectID id : CA::array(hw, kAudioObjectSystemObject, kAudioHardwarePropertyProcessObjectList))
-            if (CA::uint32(hw, id, kAudioProcessPropertyPID) == std::uint32_t(pid))
-                return id;
-        std::this_thread::sleep_for(50ms);
-    }
-    return 0;
 }
 
 long residentKiB(pid_t pid)

@@ -11,6 +11,7 @@
 #include "platform/audio/linux/pulse_audio_hardware.h"
 #include "platform/audio/linux/pulse_connection.h"
 #include "platform/audio/linux/pulse_query.h"
+#include "process_object.h"
 
 #include <QFile>
 #include <QProcess>
@@ -29,6 +30,7 @@
 #include <unistd.h>
 
 using namespace sonaric;
+using sonaric::bench::processOf;
 using namespace std::chrono_literals;
 
 namespace
@@ -135,17 +137,6 @@ std::optional<double> clickGap(int seconds)
         return std::nullopt;
     std::nth_element(gaps.begin(), gaps.begin() + gaps.size() / 2, gaps.end());
     return gaps[gaps.size() / 2];
-}
-
-AudioObjectID processOf(AudioHardware& hw, pid_t pid)
-{
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        for (AudioObjectID id : CA::array(hw, kAudioObjectSystemObject, kAudioHardwarePropertyProcessObjectList))
-            if (CA::uint32(hw, id, kAudioProcessPropertyPID) == std::uint32_t(pid))
-                return id;
-        std::this_thread::sleep_for(50ms);
-    }
-    return 0;
 }
 
 bool allTapped(const std::vector<pid_t>& pids)

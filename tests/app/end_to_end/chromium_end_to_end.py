@@ -160,16 +160,7 @@ class ChromiumRun(Run):
         self.chromium = None
         self.desktop = Desktop("xembed")
         self.home = tempfile.mkdtemp(prefix="sonaric-home-")
-        self.env = dict(self.desktop.env)
-        self.env.update({
-            "XDG_CONFIG_HOME": os.path.join(self.home, "config"),
-            "QT_QPA_PLATFORM": "xcb",
-            "QT_QUICK_BACKEND": "software",
-            "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1",
-            "QT_ACCESSIBILITY": "1",
-        })
-        self.env.pop("SONARIC_PLATFORM", None)
-        self.env.pop("SONARIC_SCENE", None)
+        self.env = self.desktop.sonaric_env(self.home)
         self.server = PageServer()
         self.profile = tempfile.mkdtemp(prefix="sonaric-chromium-")
 

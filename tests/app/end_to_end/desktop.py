@@ -199,6 +199,21 @@ class Desktop:
                 os.killpg(process.pid, signal.SIGKILL)
         shutil.rmtree(self.work, ignore_errors=True)
 
+    def sonaric_env(self, home):
+        """The environment Sonaric runs in on this desktop: its configuration under `home`, Qt on this X server with
+        the software renderer and accessibility on, and the real platform rather than a scene."""
+        env = dict(self.env)
+        env.update({
+            "XDG_CONFIG_HOME": os.path.join(home, "config"),
+            "QT_QPA_PLATFORM": "xcb",
+            "QT_QUICK_BACKEND": "software",
+            "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1",
+            "QT_ACCESSIBILITY": "1",
+        })
+        env.pop("SONARIC_PLATFORM", None)
+        env.pop("SONARIC_SCENE", None)
+        return env
+
     # --- the X server ---------------------------------------------------------------------------------------
     def xdotool(self, *args):
         return subprocess.run(["xdotool", *map(str, args)], env=self.env, capture_output=True, text=True,

@@ -29,16 +29,7 @@ class Run:
         self.sonaric_path, self.player_path, self.tray, self.shots = sonaric, player, tray, shots
         self.desktop = Desktop(tray)
         self.home = tempfile.mkdtemp(prefix="sonaric-home-")
-        self.env = dict(self.desktop.env)
-        self.env.update({
-            "XDG_CONFIG_HOME": os.path.join(self.home, "config"),
-            "QT_QPA_PLATFORM": "xcb",
-            "QT_QUICK_BACKEND": "software",
-            "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1",
-            "QT_ACCESSIBILITY": "1",
-        })
-        self.env.pop("SONARIC_PLATFORM", None)
-        self.env.pop("SONARIC_SCENE", None)
+        self.env = self.desktop.sonaric_env(self.home)
         self.player = subprocess.Popen([player, "--app-id", "org.example.E2EPlayer", "--name", PLAYER_NAME,
                                         "--amplitude", str(AMPLITUDE), "--seconds", "300"], start_new_session=True)
         wait_for("the player's stream", lambda: sink_of_inputs() == ["speakers"])

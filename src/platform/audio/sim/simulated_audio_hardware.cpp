@@ -17,7 +17,6 @@ namespace sonaric
 namespace
 {
 
-
 QString stringValue(const CFDictionary& dictionary, const char* key)
 {
     const QVariant value = dictionary.value(QString::fromLatin1(key));
