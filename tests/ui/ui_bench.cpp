@@ -83,7 +83,9 @@ void UiBench::start(const Scene& scene)
     m_workspace.setTarget(nullptr);
     m_hw = std::make_unique<SimulatedAudioHardware>(scene);
     m_simulatedWorkspace = std::make_unique<SimulatedWorkspace>(scene);
-    m_scripting = std::make_unique<SimulatedScripting>();
+    auto simulated = std::make_unique<SimulatedScripting>();
+    m_scripting = simulated.get();
+    m_service = m_wrapScripting ? m_wrapScripting(std::move(simulated), m_workspace) : std::move(simulated);
     m_workspace.setTarget(m_simulatedWorkspace.get());
     // A settings file of its own per run: nothing one test stores leaks into the next.
     m_settings
@@ -97,7 +99,7 @@ void UiBench::start(const Scene& scene)
 std::unique_ptr<NativeVolumeControlling> UiBench::makeController(NativeVolumeSource source)
 {
     if (m_connectors == Connectors::simulated)
-        return makeNativeVolumeController(source, *m_scripting, m_workspace);
+        return makeNativeVolumeController(source, *m_service, m_workspace);
     auto fake = std::make_unique<FakeController>();
     m_controllers[int(source.value())] = fake.get();
     return fake;

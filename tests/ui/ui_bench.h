@@ -8,7 +8,9 @@
 #include "platform/audio/sim/simulated_audio_hardware.h"
 #include "platform/main_queue.h"
 #include "platform/scripting/sim/simulated_scripting.h"
+
 #include "platform/workspace/sim/simulated_workspace.h"
+#include <functional>
 
 #include "support/event_loop.h"
 #include "support/fake_controller.h"
@@ -49,6 +51,10 @@ public:
     ManualClock* clock() { return &m_clock; }
     SimulatedAudioHardware& hardware() { return *m_hw; }
     SimulatedScripting& scripting() { return *m_scripting; }
+    /// Wraps the simulated scripting that the simulated connectors talk to, from the next start on (the
+    /// screenshots show it as the Linux program does).
+    using ScriptingWrapper = std::function<std::unique_ptr<Scripting>(std::unique_ptr<Scripting>, const Workspace&)>;
+    void setScriptingWrapper(ScriptingWrapper wrapper) { m_wrapScripting = std::move(wrapper); }
     FakeController* controller(NativeVolumeSource source) const;
 
     /// Starts anew on a scene: "desk" (deskScene), "quiet" (the desk's devices, nothing playing), "hostile"
@@ -89,7 +95,9 @@ private:
     int m_run = 0;
     std::unique_ptr<SimulatedAudioHardware> m_hw;
     std::unique_ptr<SimulatedWorkspace> m_simulatedWorkspace;
-    std::unique_ptr<SimulatedScripting> m_scripting;
+    ScriptingWrapper m_wrapScripting;
+    std::unique_ptr<Scripting> m_service; ///< what the connectors talk to: the simulated scripting, or its wrapper
+    SimulatedScripting* m_scripting = nullptr;
     std::unique_ptr<QSettings> m_settings;
     std::map<int, FakeController*> m_controllers;
     std::map<int, AudioObjectID> m_players;

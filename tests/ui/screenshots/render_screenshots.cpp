@@ -5,6 +5,7 @@
 // sonaric_screenshots OUTPUT_DIRECTORY (tools/screenshots runs it with the software renderer on the offscreen
 // platform).
 
+#include "app/linux_texts_scripting.h"
 #include "platform/login/launch_at_login.h"
 #include "platform/login/sim/simulated_login_item_service.h"
 #include "ui/connector_settings.h"
@@ -154,6 +155,11 @@ int main(int argc, char** argv)
     prepareUiStyle();
 
     UiBench bench(UiBench::Connectors::simulated);
+    // The simulated applications fail as the other platform's do; the program shows the steps true on Linux.
+    bench.setScriptingWrapper([](std::unique_ptr<Scripting> simulated, const Workspace& workspace) {
+        return std::make_unique<LinuxTextsScripting>(
+            std::move(simulated), workspace, QStringLiteral("/home/you/.local/share/sonaric/browser-extension"));
+    });
     Scene scene = demoScene();
     bench.start(scene);
     QQmlEngine engine;
