@@ -187,9 +187,11 @@ std::set<AudioObjectID> TapSinks::restoreAfterReconnect(PulseConnection& connect
             tap->module = PA_INVALID_INDEX;
             tap->sinkIndex = PA_INVALID_INDEX;
         }
+        // Named here: clang before 16 cannot capture a structured binding in a lambda.
+        const QString sinkName = tap->sinkName;
         m_journal.update([&](std::vector<JournalTap>& taps) {
             for (auto& t : taps)
-                if (t.sink == tap->sinkName) {
+                if (t.sink == sinkName) {
                     t.server = m_server;
                     t.streams.clear();
                 }
