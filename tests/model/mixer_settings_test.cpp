@@ -139,3 +139,16 @@ TEST(MixerSettings, TheStandardFileLivesInTheUsersConfigFolder)
     const QString config = qEnvironmentVariable("XDG_CONFIG_HOME", QDir::homePath() + QStringLiteral("/.config"));
     EXPECT_EQ(MixerSettings::openStandard()->fileName(), config + QStringLiteral("/Sonaric/Sonaric.conf"));
 }
+
+// Found by fuzzing: a damaged "@Variant" value whose list claims about 800 million entries. Qt reserves what the
+// length claims before it finds the data short; no machine has that much, the reservation fails, and the value
+// reads as nothing. The rest of the file is still restored.
+TEST(MixerSettings, AValueClaimingMoreThanAnyMachineHasRestoresTheRest)
+{
+    ModelFixture f;
+    ASSERT_TRUE(QFile::copy(QStringLiteral(SONARIC_FIXTURES "/settings/impossible-length.conf"), f.settingsPath()));
+    MixerModel& model = f.start();
+    EXPECT_EQ(model.maxVolume(), 2.5f);
+    EXPECT_TRUE(model.volumes().isEmpty());
+    EXPECT_TRUE(model.muted().contains(QStringLiteral("a")));
+}
