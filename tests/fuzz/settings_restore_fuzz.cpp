@@ -85,6 +85,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // A fresh file each time: QSettings keeps what it read of a path for as long as the file looks unchanged.
     const QString path = dir.filePath(QStringLiteral("Sonaric-%1.conf").arg(++run));
     if (data[0] % 2 == 0) {
+        // Qt 6.4 decodes an "@Variant" value by reserving whatever its lengths claim before it finds the data
+        // short (hundreds of megabytes to tens of gigabytes, never touched); that is Qt's decoding, not ours, and
+        // it would stop every run at its memory limit. Such values reach the restore through the other mode, as
+        // values of any type.
+        if (fuzz::bytes(data + 1, size - 1).contains("@Variant("))
+            return 0;
         {
             QFile file(path);
             if (!file.open(QIODevice::WriteOnly))
