@@ -22,11 +22,18 @@ extern char** environ;
 namespace sonaric::test
 {
 
-ChildProcess::ChildProcess(const QString& program, const QStringList& arguments)
+namespace
 {
+
+/// Starts `program` with posix_spawn (QProcess forks in a way ThreadSanitizer does not follow, which made every
+/// later hand-over between threads of the test look unordered to it), its standard output on a pipe. The read
+/// end of the pipe, or -1 when nothing started; `pid` is -1 then too.
+int spawnReadingOutput(const QString& program, const QStringList& arguments, pid_t* pid)
+{
+    *pid = -1;
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0)
-        return;
+        return -1;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
@@ -34,14 +41,25 @@ ChildProcess::ChildProcess(const QString& program, const QStringList& arguments)
     for (const auto& a : arguments)
         storage.push_back(a.toLocal8Bit());
     std::vector<char*> argv;
-    for (auto& s : storage)
-        argv.push_back(s.data());
+    for (auto& a : storage)
+        argv.push_back(a.data());
     argv.push_back(nullptr);
-    if (posix_spawn(&m_pid, storage[0].constData(), &actions, nullptr, argv.data(), environ) != 0)
-        m_pid = -1;
+    if (posix_spawnp(pid, storage[0].constData(), &actions, nullptr, argv.data(), environ) != 0)
+        *pid = -1;
     posix_spawn_file_actions_destroy(&actions);
     ::close(fds[1]);
-    m_stdout = fds[0];
+    if (*pid < 0) {
+        ::close(fds[0]);
+        return -1;
+    }
+    return fds[0];
+}
+
+} // namespace
+
+ChildProcess::ChildProcess(const QString& program, const QStringList& arguments)
+{
+    m_stdout = spawnReadingOutput(program, arguments, &m_pid);
 }
 
 ChildProcess::~ChildProcess()
@@ -194,38 +212,24 @@ struct ProgramRun {
     QByteArray out;
 };
 
-/// Runs a program to its end with posix_spawn: QProcess forks in a way ThreadSanitizer does not follow, which
-/// made every later hand-over between threads of the test look unordered to it.
+/// Runs a program to its end with posix_spawn.
 ProgramRun run(const QString& program, const QStringList& arguments)
 {
     ProgramRun result;
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0)
-        return result;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    std::vector<QByteArray> storage { program.toLocal8Bit() };
-    for (const auto& a : arguments)
-        storage.push_back(a.toLocal8Bit());
-    std::vector<char*> argv;
-    for (auto& a : storage)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
     pid_t pid = -1;
-    const bool spawned = posix_spawnp(&pid, storage[0].constData(), &actions, nullptr, argv.data(), environ) == 0;
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(fds[1]);
+    const int out = spawnReadingOutput(program, arguments, &pid);
+    if (out < 0)
+        return result;
     char buffer[4096];
-    for (ssize_t n; spawned && (n = ::read(fds[0], buffer, sizeof buffer)) != 0;) {
+    for (ssize_t n; (n = ::read(out, buffer, sizeof buffer)) != 0;) {
         if (n > 0)
             result.out.append(buffer, n);
         else if (errno != EINTR)
             break;
     }
-    ::close(fds[0]);
+    ::close(out);
     int status = 0;
-    if (spawned && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+    if (waitpid(pid, &status, 0) == pid && WIFEXITED(status))
         result.status = WEXITSTATUS(status);
     return result;
 }
