@@ -1,6 +1,7 @@
 #include "app/linux_texts_scripting.h"
 
 #include "platform/scripting/linux/browser_extension_setup.h"
+#include "platform/scripting/linux/mpris_volume.h"
 #include "platform/workspace/linux_application_ids.h"
 #include "platform/workspace/workspace.h"
 
@@ -53,8 +54,8 @@ AppleScriptExecution LinuxTextsScripting::executeAppleScript(const QString& sour
         // A media player is asked over its MPRIS interface, which needs no permission: one that does not answer
         // is what Linux has of a player that will not be controlled.
         info.insert(NSAppleScriptErrorNumber, errAETimeout);
-        info.insert(NSAppleScriptErrorMessage, application->name + QStringLiteral(" did not answer in time."));
-        steps << QStringLiteral("Restart %1.").arg(application->name);
+        info.insert(NSAppleScriptErrorMessage, MprisVolume::timedOutMessage(application->name));
+        steps = MprisVolume::timedOutSteps(application->name);
     } else if (application && application->isBrowser()) {
         steps = BrowserExtensionSetup::addExtensionSteps(*application, m_extensionFolder);
     }
@@ -85,8 +86,7 @@ AppleEventSendResult LinuxTextsScripting::sendAppleEvent(const AppleEventDescrip
             return sendFailure(procNotFound, BrowserExtensionSetup::notAnsweringMessage(*application),
                 BrowserExtensionSetup::addExtensionSteps(*application, m_extensionFolder));
         if (result.error->code == errAETimeout)
-            return sendFailure(errAETimeout,
-                QStringLiteral("Sonaric's extension in %1 did not answer in time.").arg(application->name),
+            return sendFailure(errAETimeout, BrowserExtensionSetup::timedOutMessage(*application),
                 BrowserExtensionSetup::reloadExtensionSteps(*application));
         return sendFailure(result.error->code, result.error->localizedDescription, {});
     }

@@ -206,6 +206,11 @@ QString BrowserExtensionSetup::notAnsweringMessage(const LinuxApplication& appli
     return QStringLiteral("Sonaric's extension in %1 isn't answering.").arg(application.name);
 }
 
+QString BrowserExtensionSetup::timedOutMessage(const LinuxApplication& application)
+{
+    return QStringLiteral("Sonaric's extension in %1 did not answer in time.").arg(application.name);
+}
+
 QStringList BrowserExtensionSetup::addExtensionSteps(
     const LinuxApplication& application, const QString& extensionFolder)
 {

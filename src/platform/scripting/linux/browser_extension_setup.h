@@ -45,6 +45,8 @@ Sandbox sandboxOf(pid_t browser, const LinuxApplication& application, const QStr
 
 /// The message and steps of the errors a browser connector can meet on Linux.
 QString notAnsweringMessage(const LinuxApplication& application);
+/// The headline when the extension took too long over one request.
+QString timedOutMessage(const LinuxApplication& application);
 QStringList addExtensionSteps(const LinuxApplication& application, const QString& extensionFolder);
 QString sandboxMessage(const LinuxApplication& application, Sandbox sandbox);
 QStringList sandboxSteps(const LinuxApplication& application, Sandbox sandbox);

@@ -209,8 +209,7 @@ std::variant<LinuxScripting::Listing, LinuxScripting::Failure> LinuxScripting::l
         if (!reply) {
             if (m_bridge.connections(process).empty())
                 continue; // the browser (or this profile) closed meanwhile
-            return Failure { errAETimeout,
-                QStringLiteral("Sonaric's extension in %1 did not answer in time.").arg(browser.application->name),
+            return Failure { errAETimeout, BrowserExtensionSetup::timedOutMessage(*browser.application),
                 BrowserExtensionSetup::reloadExtensionSteps(*browser.application) };
         }
         // The extension is ours, but what it reports comes from pages: take only what has the expected shape.
@@ -279,8 +278,7 @@ AppleEventSendResult LinuxScripting::execute(const ChromiumRequest& request, con
     if (!reply) {
         if (m_bridge.connections(request.process).empty())
             return noSuchTab(); // the browser closed while the script ran
-        return sendFailure(errAETimeout,
-            QStringLiteral("Sonaric's extension in %1 did not answer in time.").arg(application.name),
+        return sendFailure(errAETimeout, BrowserExtensionSetup::timedOutMessage(application),
             BrowserExtensionSetup::reloadExtensionSteps(application));
     }
     const QJsonValue result = reply->value(QStringLiteral("result"));

@@ -138,8 +138,7 @@ AppleScriptExecution MprisVolume::run(const AppVolumeRequest& request, const Lin
         case Trouble::gone:
             return reply(QStringLiteral("not-running"));
         case Trouble::slow:
-            return failure(errAETimeout, name + QStringLiteral(" did not answer in time."),
-                { QStringLiteral("Restart %1.").arg(name) });
+            return failure(errAETimeout, timedOutMessage(name), timedOutSteps(name));
         case Trouble::refused:
             break;
         }
@@ -188,6 +187,16 @@ AppleScriptExecution MprisVolume::run(const AppVolumeRequest& request, const Lin
     if (!volume)
         return trouble(failed);
     return reply(QString::number(percentOf(*volume)));
+}
+
+QString MprisVolume::timedOutMessage(const QString& player)
+{
+    return player + QStringLiteral(" did not answer in time.");
+}
+
+QStringList MprisVolume::timedOutSteps(const QString& player)
+{
+    return { QStringLiteral("Restart %1.").arg(player) };
 }
 
 } // namespace sonaric

@@ -35,6 +35,10 @@ public:
     explicit MprisVolume(QDBusConnection bus, Options options);
     explicit MprisVolume(QDBusConnection bus);
 
+    /// The headline and steps when a player took too long to answer.
+    static QString timedOutMessage(const QString& player);
+    static QStringList timedOutSteps(const QString& player);
+
     /// Carries out one request for `application` (null: an application the table does not know).
     AppleScriptExecution run(const AppVolumeRequest& request, const LinuxApplication* application);
 
