@@ -70,10 +70,9 @@ std::unique_ptr<Scripting> demoScripting()
 
 /// The sound server's streams mostly name their application; the others are known by the desktop entry their
 /// process was started from.
-std::function<QString(pid_t)> desktopEntryIdOfProcess()
+std::function<QString(pid_t)> desktopEntryIdOfProcess(std::shared_ptr<const DesktopEntries> entries)
 {
-    auto entries = std::make_shared<DesktopEntries>(DesktopEntries::load());
-    return [entries](pid_t pid) {
+    return [entries = std::move(entries)](pid_t pid) {
         const auto entry = entries->forProcess(pid);
         return entry ? entry->id : QString();
     };
@@ -123,7 +122,9 @@ Platform makePlatform(const PlatformChoice& choice)
     QString error;
     PulseAudioHardware::ConnectFailure failure = PulseAudioHardware::ConnectFailure::none;
     PulseAudioHardware::Options options;
-    options.bundleIdentifierForProcess = desktopEntryIdOfProcess();
+    // Read once: the backend names processes by them, and the workspace keeps its own copy.
+    const auto entries = std::make_shared<const DesktopEntries>(DesktopEntries::load());
+    options.bundleIdentifierForProcess = desktopEntryIdOfProcess(entries);
     std::unique_ptr<AudioHardware> audio = PulseAudioHardware::connect(std::move(options), &error, &failure);
     if (!audio) {
         // A server that is there but silent is no reason to show the demo instead: that would pass for the truth.
@@ -142,7 +143,7 @@ Platform makePlatform(const PlatformChoice& choice)
     }
     Platform platform;
     platform.audio = std::move(audio);
-    platform.workspace = std::make_unique<LinuxWorkspace>();
+    platform.workspace = std::make_unique<LinuxWorkspace>(*entries);
     platform.scripting = std::make_unique<LinuxScripting>(*platform.workspace);
     platform.bundles = std::make_unique<LinuxBundleServices>();
     platform.description = QStringLiteral("using the sound server");
