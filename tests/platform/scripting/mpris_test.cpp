@@ -48,7 +48,7 @@ public:
         obeys,
         ignoresVolume, ///< accepts a write and keeps reporting 1.0
         hasNoVolume, ///< the Player interface has no Volume at all
-        quitsOnSet, ///< answers the write, then leaves the bus before it can be read back
+        quitsOnSet, ///< takes the write, leaves the bus and only then answers, so nothing can read it back
     };
 
     StandInPlayer(QString busName, QString desktopEntry, Behaviour behaviour, double volume)
@@ -119,10 +119,10 @@ private:
                 ++writes;
                 if (behaviour == Behaviour::obeys || behaviour == Behaviour::quitsOnSet)
                     volume = args.value(2).value<QDBusVariant>().variant().toDouble();
-                connection.send(message.createReply());
+                // Releasing the name is a blocking call to the bus, so it is gone before the answer is sent.
                 if (behaviour == Behaviour::quitsOnSet)
                     QDBusConnection(connection).unregisterService(busName);
-                return true;
+                return connection.send(message.createReply());
             }
             return false;
         }
@@ -154,7 +154,7 @@ public:
         return {};
     }
 
-    bool start(int volume, QString* error)
+    bool start(int startVolume, QString* error)
     {
         const QString program = QStandardPaths::findExecutable(QStringLiteral("mpv"));
         if (program.isEmpty() || plugin().isEmpty()) {
@@ -164,22 +164,24 @@ public:
         m_process.setProgram(program);
         m_process.setArguments(
             { QStringLiteral("--no-config"), QStringLiteral("--idle=yes"), QStringLiteral("--no-video"),
-                QStringLiteral("--ao=null"), QStringLiteral("--no-terminal"), QStringLiteral("--volume=%1").arg(volume),
+                QStringLiteral("--ao=null"), QStringLiteral("--no-terminal"), QStringLiteral("--volume=%1").arg(startVolume),
                 QStringLiteral("--script=") + plugin(), QStringLiteral("--input-ipc-server=") + ipcPath() });
         m_process.start();
         if (!m_process.waitForStarted(5000)) {
             *error = QStringLiteral("mpv did not start");
             return false;
         }
-        const bool onBus = waitUntil(
-            [] {
+        // The MPRIS plugin runs on a thread of its own and may be on the bus before the IPC socket listens.
+        const bool ready = waitUntil(
+            [this] {
                 return QDBusConnection::sessionBus().interface()->isServiceRegistered(
-                    QStringLiteral("org.mpris.MediaPlayer2.mpv"));
+                           QStringLiteral("org.mpris.MediaPlayer2.mpv"))
+                    && volume().has_value();
             },
             10000);
-        if (!onBus)
-            *error = QStringLiteral("mpv did not appear on the bus");
-        return onBus;
+        if (!ready)
+            *error = QStringLiteral("mpv did not appear on the bus or on its IPC socket");
+        return ready;
     }
 
     void quit()
