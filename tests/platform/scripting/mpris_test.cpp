@@ -162,10 +162,10 @@ public:
             return false;
         }
         m_process.setProgram(program);
-        m_process.setArguments(
-            { QStringLiteral("--no-config"), QStringLiteral("--idle=yes"), QStringLiteral("--no-video"),
-                QStringLiteral("--ao=null"), QStringLiteral("--no-terminal"), QStringLiteral("--volume=%1").arg(startVolume),
-                QStringLiteral("--script=") + plugin(), QStringLiteral("--input-ipc-server=") + ipcPath() });
+        m_process.setArguments({ QStringLiteral("--no-config"), QStringLiteral("--idle=yes"),
+            QStringLiteral("--no-video"), QStringLiteral("--ao=null"), QStringLiteral("--no-terminal"),
+            QStringLiteral("--volume=%1").arg(startVolume), QStringLiteral("--script=") + plugin(),
+            QStringLiteral("--input-ipc-server=") + ipcPath() });
         m_process.start();
         if (!m_process.waitForStarted(5000)) {
             *error = QStringLiteral("mpv did not start");
