@@ -44,51 +44,99 @@ void TapEngine::apply(
 
         if (gain == 1.0f && !outputUID) {
             // Unity on the default device needs no processing: the application plays untouched.
-            if (auto node = m_taps.extract(appID))
-                node.mapped()->stop();
+            releaseLevel(appID);
+            stopTap(appID);
             return;
         }
 
         const std::optional<AudioObjectID> target = targetDevice(appID, outputUID);
-        if (auto it = m_taps.find(appID); it != m_taps.end() && sameSet(it->second->processObjects(), processObjects)) {
-            AppTap& tap = *it->second;
-            tap.state().targetGain.store(gain, std::memory_order_relaxed);
-            tap.setRouteUID(outputUID);
-            if (!target)
-                tap.stop(); // kept torn down, like a failed move: the next change retries
-            else if (tap.device() != *target)
-                restart(tap, *target);
+        if (gain <= 1.0f && applyOnServer(appID, processObjects, gain, outputUID, target)) {
+            stopTap(appID); // after the server took the level: the sound never passes through unity on its way
             return;
         }
-
-        if (auto node = m_taps.extract(appID))
-            node.mapped()->stop();
-        if (!target)
-            return;
-        auto tap = std::make_unique<AppTap>(m_hw, appID, processObjects, gain);
-        tap->setRouteUID(outputUID);
-        try {
-            tap->start(*target);
-            m_taps.emplace(appID, std::move(tap));
-        } catch (const CAError& error) {
-            qCCritical(lcTapEngine, "%s", qUtf8Printable(error.description()));
-            report(appID, error);
-        }
+        applyWithTap(appID, processObjects, gain, outputUID, target);
+        releaseLevel(appID); // after the tap carries the sound, which it then does at the application's own volume
     });
+}
+
+bool TapEngine::applyOnServer(const QString& appID, const std::vector<AudioObjectID>& processObjects, float gain,
+    const std::optional<QString>& outputUID, std::optional<AudioObjectID> target)
+{
+    if (processObjects.empty() || !ProcessLevel::isOffered(m_hw, processObjects.front()))
+        return false;
+    auto& level = m_levels[appID];
+    if (!level)
+        level = std::make_unique<ProcessLevel>(m_hw, appID);
+    level->setRouteUID(outputUID);
+    try {
+        // Without a route the streams stay on the device each chose; a route that cannot be looked up keeps them
+        // where they are, like a tap kept torn down, until the next change.
+        const AudioObjectID device = !outputUID ? kAudioObjectUnknown : target.value_or(level->device());
+        level->apply(processObjects, gain, device);
+        return true;
+    } catch (const CAError& error) {
+        // A platform that offers the properties and then fails one: the tap does the job instead.
+        qCWarning(lcTapEngine, "%s: %s; tapping instead", qUtf8Printable(appID), qUtf8Printable(error.description()));
+        releaseLevel(appID);
+        return false;
+    }
+}
+
+void TapEngine::applyWithTap(const QString& appID, std::vector<AudioObjectID> processObjects, float gain,
+    std::optional<QString> outputUID, std::optional<AudioObjectID> target)
+{
+    if (auto it = m_taps.find(appID); it != m_taps.end() && sameSet(it->second->processObjects(), processObjects)) {
+        AppTap& tap = *it->second;
+        tap.state().targetGain.store(gain, std::memory_order_relaxed);
+        tap.setRouteUID(outputUID);
+        if (!target)
+            tap.stop(); // kept torn down, like a failed move: the next change retries
+        else if (tap.device() != *target)
+            restart(tap, *target);
+        return;
+    }
+
+    stopTap(appID);
+    if (!target)
+        return;
+    auto tap = std::make_unique<AppTap>(m_hw, appID, std::move(processObjects), gain);
+    tap->setRouteUID(outputUID);
+    try {
+        tap->start(*target);
+        m_taps.emplace(appID, std::move(tap));
+    } catch (const CAError& error) {
+        qCCritical(lcTapEngine, "%s", qUtf8Printable(error.description()));
+        report(appID, error);
+    }
+}
+
+void TapEngine::releaseLevel(const QString& appID)
+{
+    if (auto node = m_levels.extract(appID))
+        node.mapped()->release();
+}
+
+void TapEngine::stopTap(const QString& appID)
+{
+    if (auto node = m_taps.extract(appID))
+        node.mapped()->stop();
 }
 
 void TapEngine::remove(const QString& appID)
 {
     m_requests.fetch_add(1, std::memory_order_relaxed);
     m_queue.async([this, appID] {
-        if (auto node = m_taps.extract(appID))
-            node.mapped()->stop();
+        releaseLevel(appID);
+        stopTap(appID);
     });
 }
 
 void TapEngine::stopAll()
 {
     m_queue.sync([this] {
+        for (auto& [appID, level] : m_levels)
+            level->release();
+        m_levels.clear();
         for (auto& [appID, tap] : m_taps)
             tap->stop();
         m_taps.clear();
@@ -117,6 +165,16 @@ std::map<QString, TapEngine::TapInfo> TapEngine::taps()
                 tap->state().targetGain.load(std::memory_order_relaxed) };
     });
     return info;
+}
+
+std::map<QString, float> TapEngine::serverLevels()
+{
+    std::map<QString, float> levels;
+    m_queue.sync([&] {
+        for (auto& [appID, level] : m_levels)
+            levels[appID] = level->gain();
+    });
+    return levels;
 }
 
 std::optional<AudioObjectID> TapEngine::targetDevice(const QString& appID, const std::optional<QString>& routeUID)
@@ -150,6 +208,19 @@ void TapEngine::restart(AppTap& tap, AudioObjectID device)
 
 void TapEngine::retarget()
 {
+    for (auto& [appID, level] : m_levels) {
+        if (!level->routeUID())
+            continue; // follows the device its streams chose, which the server moves them off when it goes
+        const std::optional<AudioObjectID> target = targetDevice(appID, level->routeUID());
+        if (!target || *target == level->device())
+            continue;
+        try {
+            level->apply(level->processObjects(), level->gain(), *target);
+        } catch (const CAError& error) {
+            qCCritical(lcTapEngine, "reroute %s: %s", qUtf8Printable(appID), qUtf8Printable(error.description()));
+            report(appID, error);
+        }
+    }
     for (auto& [appID, tap] : m_taps) {
         const std::optional<AudioObjectID> target = targetDevice(appID, tap->routeUID());
         if (!target)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "audio/app_tap.h"
+#include "audio/process_level.h"
 #include "platform/audio/audio_hardware.h"
 #include "platform/serial_queue.h"
 
@@ -14,6 +15,11 @@ namespace sonaric
 
 /// Owns every application's tap and decides, per application, whether a tap is needed, can be updated in
 /// place, must be rebuilt or moved to another device.
+///
+/// Where the platform gives processes a volume, a mute and an output device of their own, a level at or below
+/// unity and a route are carried by those (a ProcessLevel) and only a boost takes a tap. Crossing unity keeps the
+/// sound going: upwards the tap is built while the server still carries the level, which is then released inside
+/// it; downwards the server takes the level before the tap goes.
 ///
 /// All work runs on one serial queue; every call but stopAll() returns at once, and calls take effect in call
 /// order. Failures never reach the caller: they are logged and passed as "<appID>: <description>" to the
@@ -52,6 +58,8 @@ public:
     };
     /// Waits for the queued work, then describes every tap held.
     std::map<QString, TapInfo> taps();
+    /// Waits for the queued work, then gives the level the server carries for each application it carries one for.
+    std::map<QString, float> serverLevels();
     /// How many apply and remove requests were made so far (diagnostics: a caller that sends no needless work).
     int requestCount() const { return m_requests.load(std::memory_order_relaxed); }
 
@@ -62,9 +70,17 @@ private:
     void restart(AppTap& tap, AudioObjectID device);
     void retarget();
     void report(const QString& appID, const CAError& error);
+    /// Carries the level on the server; false when the platform cannot, which leaves nothing of it behind.
+    bool applyOnServer(const QString& appID, const std::vector<AudioObjectID>& processObjects, float gain,
+        const std::optional<QString>& outputUID, std::optional<AudioObjectID> target);
+    void applyWithTap(const QString& appID, std::vector<AudioObjectID> processObjects, float gain,
+        std::optional<QString> outputUID, std::optional<AudioObjectID> target);
+    void releaseLevel(const QString& appID);
+    void stopTap(const QString& appID);
 
     AudioHardware& m_hw;
     std::map<QString, std::unique_ptr<AppTap>> m_taps;
+    std::map<QString, std::unique_ptr<ProcessLevel>> m_levels;
     AudioObjectID m_outputDevice = 0;
     ErrorHandler m_onError;
     std::atomic<int> m_requests { 0 };

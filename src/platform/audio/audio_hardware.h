@@ -82,6 +82,18 @@ inline constexpr AudioObjectPropertySelector kAudioProcessPropertyBundleID = fou
 inline constexpr AudioObjectPropertySelector kAudioProcessPropertyIsRunningOutput = fourCharCode("piro");
 inline constexpr AudioObjectPropertySelector kAudioTapPropertyUID = fourCharCode("tuid");
 
+// Settable properties of a process object, on a platform whose sound server has a volume, a mute and an output
+// for every stream. They act on all of the process's playing streams, new ones included, and are undone by the
+// platform when the process is released (all three back at their neutral values), when this program ends, or
+// after it crashed; the server keeps no memory of them. A platform without them answers
+// kAudioHardwareUnknownPropertyError.
+/// Float32, 0…1: a factor on the volume the streams have of their own (1: their own volume).
+inline constexpr AudioObjectPropertySelector kAudioProcessPropertyVolumeScalar = fourCharCode("pvsc");
+/// UInt32, 0 or 1: silences the streams (0: their own mute).
+inline constexpr AudioObjectPropertySelector kAudioProcessPropertyMute = fourCharCode("pmut");
+/// AudioObjectID of an output device the streams play on (kAudioObjectUnknown: the device they chose).
+inline constexpr AudioObjectPropertySelector kAudioProcessPropertyOutputDevice = fourCharCode("pdev");
+
 // Transport types (kAudioDevicePropertyTransportType).
 inline constexpr std::uint32_t kAudioDeviceTransportTypeUnknown = 0;
 inline constexpr std::uint32_t kAudioDeviceTransportTypeBuiltIn = fourCharCode("bltn");
@@ -194,6 +206,15 @@ public:
     /// A string property. A successful read may still yield no string (a null QString).
     virtual OSStatus getPropertyString(
         AudioObjectID object, const AudioObjectPropertyAddress& address, QString* outValue)
+        = 0;
+
+    /// Whether the property can be set; a property the object does not have is an error.
+    virtual OSStatus isPropertySettable(
+        AudioObjectID object, const AudioObjectPropertyAddress& address, bool* outIsSettable)
+        = 0;
+    /// Sets a property from `dataSize` bytes in the property's layout. Returns once the server has done it.
+    virtual OSStatus setPropertyData(
+        AudioObjectID object, const AudioObjectPropertyAddress& address, std::uint32_t dataSize, const void* data)
         = 0;
 
     /// Registers `block` for changes of `address` on `object`; it runs on `queue`. Listeners live as long as

@@ -384,6 +384,17 @@ OSStatus PulseAudioHardware::getPropertyString(
     return m_properties->string(object, address, outValue);
 }
 
+OSStatus PulseAudioHardware::isPropertySettable(AudioObjectID, const AudioObjectPropertyAddress&, bool*)
+{
+    return kAudioHardwareUnknownPropertyError;
+}
+
+OSStatus PulseAudioHardware::setPropertyData(
+    AudioObjectID, const AudioObjectPropertyAddress&, std::uint32_t, const void*)
+{
+    return kAudioHardwareUnknownPropertyError;
+}
+
 // Process taps
 
 OSStatus PulseAudioHardware::createProcessTap(const CATapDescription& description, AudioObjectID* outTapID)

@@ -97,6 +97,10 @@ public:
         void* outData) override;
     OSStatus getPropertyString(
         AudioObjectID object, const AudioObjectPropertyAddress& address, QString* outValue) override;
+    OSStatus isPropertySettable(
+        AudioObjectID object, const AudioObjectPropertyAddress& address, bool* outIsSettable) override;
+    OSStatus setPropertyData(AudioObjectID object, const AudioObjectPropertyAddress& address, std::uint32_t dataSize,
+        const void* data) override;
     OSStatus addPropertyListenerBlock(AudioObjectID object, const AudioObjectPropertyAddress& address,
         DispatchQueue& queue, AudioObjectPropertyListenerBlock block) override;
     OSStatus createProcessTap(const CATapDescription& description, AudioObjectID* outTapID) override;

@@ -260,6 +260,29 @@ OSStatus SimulatedAudioHardware::readProperty(
     return noErr;
 }
 
+OSStatus SimulatedAudioHardware::isPropertySettable(
+    AudioObjectID object, const AudioObjectPropertyAddress& address, bool* outIsSettable)
+{
+    std::lock_guard lock(m_mutex);
+    std::vector<std::byte> bytes;
+    if (OSStatus status = readProperty(object, address, bytes))
+        return status;
+    if (!outIsSettable)
+        return kAudio_ParamError;
+    *outIsSettable = false;
+    return noErr;
+}
+
+OSStatus SimulatedAudioHardware::setPropertyData(
+    AudioObjectID object, const AudioObjectPropertyAddress& address, std::uint32_t, const void*)
+{
+    std::lock_guard lock(m_mutex);
+    std::vector<std::byte> bytes;
+    if (OSStatus status = readProperty(object, address, bytes))
+        return status;
+    return kAudioHardwareIllegalOperationError;
+}
+
 OSStatus SimulatedAudioHardware::getPropertyString(
     AudioObjectID object, const AudioObjectPropertyAddress& address, QString* outValue)
 {

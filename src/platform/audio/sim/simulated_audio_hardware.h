@@ -51,6 +51,12 @@ public:
         AudioObjectID object, const AudioObjectPropertyAddress& address, QString* outValue) override;
     OSStatus addPropertyListenerBlock(AudioObjectID object, const AudioObjectPropertyAddress& address,
         DispatchQueue& queue, AudioObjectPropertyListenerBlock block) override;
+    /// The simulated system has no settable property: its processes have no volume, mute or output of their own,
+    /// so every level and route takes a tap.
+    OSStatus isPropertySettable(
+        AudioObjectID object, const AudioObjectPropertyAddress& address, bool* outIsSettable) override;
+    OSStatus setPropertyData(AudioObjectID object, const AudioObjectPropertyAddress& address, std::uint32_t dataSize,
+        const void* data) override;
     OSStatus createProcessTap(const CATapDescription& description, AudioObjectID* outTapID) override;
     OSStatus destroyProcessTap(AudioObjectID tapID) override;
     OSStatus createAggregateDevice(const CFDictionary& description, AudioObjectID* outDeviceID) override;
