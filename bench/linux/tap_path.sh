@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Figures of the Linux tap path on a private PulseAudio and a private PipeWire server: the latency the tap
-# path adds over direct playback, underruns over a minute of three tapped streams, and Sonaric's CPU time
-# for them against the server's own for the same streams played directly.
+# Figures of the Linux paths of a level on a private PulseAudio and a private PipeWire server: the latency each
+# path adds over direct playback, and for three streams at 0.5 (the server's own stream volume) and at 2.0 (the
+# tap path) the underruns over a minute and Sonaric's and the server's CPU time against the server's own for
+# the same streams played directly.
 #
 #   bench/linux/tap_path.sh [BASELINE_SECONDS] [SECONDS]     (default 30 and 60)
 set -euo pipefail
@@ -17,5 +18,7 @@ bench=$(find "$build" -name sonaric-tap-bench -type f -perm -u+x | head -1)
 for server in pulseaudio pipewire; do
     echo "== $server"
     "$root/tests/platform/linux/with_sound_server.sh" "$server" "$bench" latency
-    "$root/tests/platform/linux/with_sound_server.sh" "$server" "$bench" load "$baseline" "$seconds"
+    for gain in 0.5 2.0; do
+        "$root/tests/platform/linux/with_sound_server.sh" "$server" "$bench" load "$gain" "$baseline" "$seconds"
+    done
 done

@@ -1,10 +1,13 @@
-// Figures of the Linux tap path against the server it runs on (started by bench/linux/tap_path.sh):
+// Figures of the Linux paths of a level against the server they run on (started by bench/linux/tap_path.sh): up
+// to unity a level is carried by the server's own stream volume, above it by a tap.
 //
-//   latency  the delay the tap path adds over direct playback: two click trains written in lockstep, one
-//            played directly, one through a tap at unity gain; the gap between their clicks on the sink,
-//            minus the same gap with both played directly (the baseline of the same run)
-//   load     three players tapped at 0.5 for a while: playback underruns after the move, and Sonaric's CPU
-//            time against the sound server's own CPU time for the same three streams played directly
+//   latency      the delay each path adds over direct playback: two click trains written in lockstep, one
+//                played directly, one at 0.5 (the server's volume) and then at 2.0 (a tap); the gap between
+//                their clicks on the sink, minus the same gap with both played directly (the baseline of the
+//                same run)
+//   load GAIN    three players at GAIN for a while: underruns of our paths after the change, and Sonaric's CPU
+//                time and the server's against the server's own CPU time for the same three streams played
+//                directly
 
 #include "audio/ca.h"
 #include "audio/tap_engine.h"
@@ -212,6 +215,32 @@ std::unique_ptr<PulseAudioHardware> connectHardware()
     return hw;
 }
 
+bool noneTapped(const std::vector<pid_t>& pids)
+{
+    for (pid_t pid : pids) {
+        if (allTapped({ pid }))
+            return false;
+    }
+    return true;
+}
+
+/// Applies `gain` to every player and waits until the engine carries it: on the server's own stream volume up to
+/// unity (no tap sink playing any of them), through taps above.
+bool applyAndWait(TapEngine& engine, PulseAudioHardware& hw, const std::vector<pid_t>& pids, float gain,
+    const std::optional<QString>& route = std::nullopt)
+{
+    for (std::size_t i = 0; i < pids.size(); ++i)
+        engine.apply(QStringLiteral("bench.player%1").arg(i), { processOf(hw, pids[i]) }, gain, route);
+    if (gain > 1.0f)
+        return waitFor([&] { return allTapped(pids); }, 15s);
+    return engine.serverLevels().size() == pids.size() && noneTapped(pids);
+}
+
+const char* pathName(float gain)
+{
+    return gain > 1.0f ? "tap path" : "server's stream volume";
+}
+
 int latency()
 {
     auto hw = connectHardware();
@@ -231,26 +260,30 @@ int latency()
     const auto direct = clickGap(3);
 
     TapEngine engine(*hw);
-    const AudioObjectID process = processOf(*hw, fakePid);
-    // Unity gain with a route: the tap path at work without changing the level.
-    engine.apply(QStringLiteral("bench.measured"), { process }, 1.0f, QStringLiteral("speakers"));
-    const bool tapped = waitFor([&] { return allTapped({ fakePid }); }, 10s);
-    std::this_thread::sleep_for(1500ms);
-    const auto viaTap = clickGap(3);
+    int failed = 0;
+    // Half the level on the server; twice the level through a tap (the limiter keeps the clicks below 1.0).
+    for (const float gain : { 0.5f, 2.0f }) {
+        const bool carried = applyAndWait(engine, *hw, { fakePid }, gain);
+        std::this_thread::sleep_for(1500ms);
+        const auto gap = clickGap(3);
+        engine.apply(QStringLiteral("bench.player0"), {}, 1.0f, std::nullopt);
+        engine.taps();
+        if (!direct || !gap || !carried) {
+            std::printf("latency at %.1f: could not measure (direct %s, %s %s)\n", gain, direct ? "ok" : "none",
+                pathName(gain), carried && gap ? "ok" : "none");
+            ++failed;
+            continue;
+        }
+        std::printf("latency at %.1f: direct-vs-direct gap %.2f ms, via the %s %.2f ms, added %.2f ms\n", gain, *direct,
+            pathName(gain), *gap, *gap - *direct);
+    }
     engine.stopAll();
     standIn.kill();
     standIn.waitForFinished();
-    if (!direct || !viaTap || !tapped) {
-        std::printf("latency: could not measure (direct %s, tapped %s)\n", direct ? "ok" : "none",
-            tapped && viaTap ? "ok" : "none");
-        return 1;
-    }
-    std::printf("latency: direct-vs-direct gap %.2f ms, tapped-vs-direct gap %.2f ms, added by the tap path %.2f ms\n",
-        *direct, *viaTap, *viaTap - *direct);
-    return 0;
+    return failed == 0 ? 0 : 1;
 }
 
-int load(int baselineSeconds, int seconds)
+int load(float gain, int baselineSeconds, int seconds)
 {
     auto hw = connectHardware();
     if (!hw)
@@ -268,14 +301,13 @@ int load(int baselineSeconds, int seconds)
     }
     std::this_thread::sleep_for(1s);
     const double serverStart = serverCpuSeconds();
+    const double ownBaselineStart = ownCpuSeconds();
     std::this_thread::sleep_for(std::chrono::seconds(baselineSeconds));
     const double serverDirect = (serverCpuSeconds() - serverStart) / baselineSeconds;
+    const double ownDirect = (ownCpuSeconds() - ownBaselineStart) / baselineSeconds;
 
     TapEngine engine(*hw);
-    for (int i = 0; i < 3; ++i)
-        engine.apply(
-            QStringLiteral("bench.player%1").arg(i), { processOf(*hw, pids[std::size_t(i)]) }, 0.5f, std::nullopt);
-    const bool tapped = waitFor([&] { return allTapped(pids); }, 15s);
+    const bool carried = applyAndWait(engine, *hw, pids, gain);
     std::this_thread::sleep_for(1s);
     const std::uint64_t underrunsAfterMove = hw->totalUnderruns();
     const double ownStart = ownCpuSeconds();
@@ -286,7 +318,7 @@ int load(int baselineSeconds, int seconds)
     const std::uint64_t underrunsSettled = hw->totalUnderruns();
     std::this_thread::sleep_for(std::chrono::seconds(seconds - settle));
     const double own = (ownCpuSeconds() - ownStart) / seconds;
-    const double serverTapped = (serverCpuSeconds() - serverTapStart) / seconds;
+    const double serverCarrying = (serverCpuSeconds() - serverTapStart) / seconds;
     const std::uint64_t underruns = hw->totalUnderruns() - underrunsSettled;
     const std::uint64_t early = underrunsSettled - underrunsAfterMove;
     engine.stopAll();
@@ -294,17 +326,18 @@ int load(int baselineSeconds, int seconds)
         player->kill();
         player->waitForFinished();
     }
-    if (!tapped) {
-        std::printf("load: the players were not all tapped\n");
+    if (!carried) {
+        std::printf("load at %.1f: the players were not all on the %s\n", gain, pathName(gain));
         return 1;
     }
-    std::printf("load: 3 streams tapped for %d s: %llu underruns in the first %d s after the move, %llu in the %d s "
-                "after that\n",
-        seconds, static_cast<unsigned long long>(early), settle, static_cast<unsigned long long>(underruns),
-        seconds - settle);
-    std::printf("load: Sonaric CPU %.1f ms/s; server CPU %.1f ms/s playing them directly (baseline), %.1f ms/s "
-                "while tapped; Sonaric / baseline = %.2f\n",
-        own * 1000, serverDirect * 1000, serverTapped * 1000, serverDirect > 0 ? own / serverDirect : 0.0);
+    std::printf("load at %.1f: 3 streams on the %s for %d s: %llu underruns of our paths in the first %d s, %llu in "
+                "the %d s after that\n",
+        gain, pathName(gain), seconds, static_cast<unsigned long long>(early), settle,
+        static_cast<unsigned long long>(underruns), seconds - settle);
+    std::printf("load at %.1f: Sonaric CPU %.1f ms/s (%.1f ms/s idle before); server CPU %.1f ms/s playing them "
+                "directly (baseline), %.1f ms/s carrying them; Sonaric / baseline = %.3f, server / baseline = %.2f\n",
+        gain, own * 1000, ownDirect * 1000, serverDirect * 1000, serverCarrying * 1000,
+        serverDirect > 0 ? own / serverDirect : 0.0, serverDirect > 0 ? serverCarrying / serverDirect : 0.0);
     return 0;
 }
 
@@ -316,7 +349,8 @@ int main(int argc, char** argv)
     if (mode == QLatin1String("latency"))
         return latency();
     if (mode == QLatin1String("load"))
-        return load(argc > 2 ? std::atoi(argv[2]) : 30, argc > 3 ? std::atoi(argv[3]) : 60);
-    std::fprintf(stderr, "usage: sonaric-tap-bench latency | load [BASELINE_SECONDS] [SECONDS]\n");
+        return load(argc > 2 ? std::strtof(argv[2], nullptr) : 0.5f, argc > 3 ? std::atoi(argv[3]) : 30,
+            argc > 4 ? std::atoi(argv[4]) : 60);
+    std::fprintf(stderr, "usage: sonaric-tap-bench latency | load [GAIN] [BASELINE_SECONDS] [SECONDS]\n");
     return 2;
 }
