@@ -68,7 +68,7 @@ void SimulatedAudioRenderer::advance(std::uint32_t frames)
 {
     std::lock_guard lock(m_mutex);
     while (frames > 0) {
-        const std::uint32_t cycle = std::min(frames, m_bufferFrames);
+        const std::uint32_t cycle = std::min(frames, m_bufferFrames.load(std::memory_order_relaxed));
         renderCycle(cycle);
         frames -= cycle;
     }

@@ -26,7 +26,7 @@ public:
 
     /// Renders `frames` frames on every device, in IO cycles of bufferFrames() (the last one may be shorter).
     void advance(std::uint32_t frames);
-    std::uint32_t bufferFrames() const { return m_bufferFrames; }
+    std::uint32_t bufferFrames() const { return m_bufferFrames.load(std::memory_order_relaxed); }
     void setBufferFrames(std::uint32_t frames);
     /// Everything the output device with this UID played since the last call; empty for an unknown device.
     std::vector<float> takePlayed(const QString& uid);
@@ -49,7 +49,8 @@ private:
     const std::map<AudioObjectID, SimTap>& m_taps;
     std::map<std::uintptr_t, SimIOProc>& m_ioProcs;
     const AudioObjectID& m_defaultOutput;
-    std::uint32_t m_bufferFrames = 512;
+    /// Set under the mutex; atomic because the pacing thread reads it before it takes the mutex.
+    std::atomic<std::uint32_t> m_bufferFrames { 512 };
 
     std::atomic<bool> m_realTime { false };
     std::thread m_pacer;
