@@ -103,11 +103,12 @@ void TapEngine::applyWithTap(const QString& appID, std::vector<AudioObjectID> pr
     tap->setRouteUID(outputUID);
     try {
         tap->start(*target);
-        m_taps.emplace(appID, std::move(tap));
     } catch (const CAError& error) {
+        // Kept torn down, like a failed move: the next apply or device change finds it off target and retries.
         qCCritical(lcTapEngine, "%s", qUtf8Printable(error.description()));
         report(appID, error);
     }
+    m_taps.emplace(appID, std::move(tap));
 }
 
 void TapEngine::releaseLevel(const QString& appID)

@@ -216,12 +216,21 @@ TEST(TapEngine, EveryFailedBuildStepIsReportedAndLeavesNothing)
         desk.engine.apply(kPlayer, desk.player, 0.5f, std::nullopt);
         EXPECT_EQ(desk.takeErrors(),
             std::vector { QStringLiteral("com.example.player: %1 failed (OSStatus 1852797029)").arg(what) });
-        EXPECT_TRUE(desk.engine.taps().empty());
+        EXPECT_EQ(desk.engine.taps()[kPlayer].device, 0u) << "kept torn down";
         EXPECT_TRUE(desk.hw.inventory().empty()) << what;
         EXPECT_NEAR(desk.listen()["spk"], kAmplitude, 1e-3) << "a failed tap leaves the application as it was";
 
         desk.engine.apply(kPlayer, desk.player, 0.5f, std::nullopt);
-        EXPECT_EQ(desk.engine.taps().size(), 1u) << "the next apply tries again";
+        EXPECT_EQ(desk.engine.taps()[kPlayer].device, desk.hw.objectForDevice("spk")) << "the next apply tries again";
+
+        // A device change retries as well, without waiting for the next change of level.
+        desk.engine.remove(kPlayer);
+        desk.hw.failNext(call, kAudioHardwareIllegalOperationError);
+        desk.engine.apply(kPlayer, desk.player, 0.5f, std::nullopt);
+        desk.engine.devicesChanged();
+        EXPECT_EQ(desk.engine.taps()[kPlayer].device, desk.hw.objectForDevice("spk")) << what;
+        EXPECT_NEAR(desk.listen()["spk"], 0.5f * kAmplitude, 1e-3) << what;
+        desk.takeErrors();
     }
 }
 
