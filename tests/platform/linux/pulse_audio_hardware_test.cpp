@@ -16,6 +16,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QStandardPaths>
+
+#include <cmath>
 
 #include <atomic>
 #include <csignal>
@@ -84,6 +87,48 @@ QVariantMap aggregateDescription(const QString& output, const QString& tap)
         { kAudioAggregateDeviceTapListKey,
             QVariantList {
                 QVariantMap { { kAudioSubTapUIDKey, tap }, { kAudioSubTapDriftCompensationKey, true } } } } };
+}
+
+/// A quiet 48 kHz stereo sine as a WAV file, for players that take a file (paplay, pw-play).
+QString writeTone(int seconds)
+{
+    const QString path = qEnvironmentVariable("SONARIC_SOUND_SERVER_DIR") + QStringLiteral("/tone.wav");
+    constexpr std::uint32_t rate = 48000, channels = 2;
+    const std::uint32_t frames = rate * std::uint32_t(seconds), bytes = frames * channels * 2;
+    QByteArray data;
+    const auto put = [&](std::uint32_t value, int size) {
+        for (int i = 0; i < size; ++i)
+            data.append(char((value >> (8 * i)) & 0xff));
+    };
+    data.append("RIFF");
+    put(36 + bytes, 4);
+    data.append("WAVEfmt ");
+    put(16, 4), put(1, 2), put(channels, 2), put(rate, 4), put(rate * channels * 2, 4), put(channels * 2, 2);
+    put(16, 2);
+    data.append("data");
+    put(bytes, 4);
+    for (std::uint32_t i = 0; i < frames; ++i) {
+        const auto sample = std::uint32_t(std::uint16_t(std::int16_t(3000 * std::sin(2 * M_PI * 440 * i / rate))));
+        put(sample, 2), put(sample, 2);
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size())
+        return {};
+    return path;
+}
+
+/// The session manager's memory of streams, line by line (WirePlumber keeps it in its state folder).
+QStringList sessionManagerMemory()
+{
+    QStringList lines;
+    const QDir folder(qEnvironmentVariable("XDG_STATE_HOME") + QStringLiteral("/wireplumber"));
+    for (const QString& name : folder.entryList(QDir::Files)) {
+        QFile file(folder.filePath(name));
+        if (file.open(QIODevice::ReadOnly))
+            for (const QString& line : QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts))
+                lines << name + u':' + line;
+    }
+    return lines;
 }
 
 } // namespace
@@ -193,13 +238,14 @@ TEST_F(PulseAudioHardwareTest, DiscoveryListsOneRowPerApplicationWithItsStreamsF
             return apps.size() == 2 && apps[0].isPlaying && apps[1].isPlaying;
         },
         3s));
-    // Without a desktop entry the application id names and groups the application.
-    EXPECT_EQ(apps[0].id, "org.example.Other");
-    EXPECT_EQ(apps[0].pid, other.pid());
-    EXPECT_EQ(apps[1].id, "org.example.Player");
-    EXPECT_EQ(apps[1].name, "org.example.Player");
-    EXPECT_EQ(apps[1].pid, player.pid());
-    EXPECT_EQ(apps[1].processObjects.size(), 1u);
+    // Without a desktop entry the application id groups the application and its streams' name names it.
+    EXPECT_EQ(apps[0].id, "org.example.Player");
+    EXPECT_EQ(apps[0].name, "Example Player");
+    EXPECT_EQ(apps[0].pid, player.pid());
+    EXPECT_EQ(apps[0].processObjects.size(), 1u);
+    EXPECT_EQ(apps[1].id, "org.example.Other");
+    EXPECT_EQ(apps[1].name, "Test Player");
+    EXPECT_EQ(apps[1].pid, other.pid());
 }
 
 TEST_F(PulseAudioHardwareTest, AProcessWhoseStreamsNameNoApplicationIsNamedByTheCreatorsLookupAskedOnce)
@@ -506,4 +552,82 @@ TEST_F(PulseAudioHardwareTest, AFrozenServerCountsAsGoneUntilItAnswersAgain)
     // The hardware delivers to the queue and the counter above until it goes; then what it queued runs.
     hw.reset();
     queue.sync([] {});
+}
+
+TEST_F(PulseAudioHardwareTest, CommandLinePlayersAreOneNamedProcessWithTheirPid)
+{
+    const QString tone = writeTone(30);
+    ASSERT_FALSE(tone.isEmpty());
+    struct Case {
+        QString program;
+        QStringList arguments;
+        bool pipeWireOnly; ///< a native PipeWire client: its pid is on its client object only
+    };
+    const Case cases[] = {
+        { "paplay", { "--device=speakers", tone }, false },
+        { "pw-play", { "--target=speakers", tone }, true },
+    };
+    LinuxWorkspace workspace(DesktopEntries::load({}, {}));
+    for (const Case& c : cases) {
+        if (c.pipeWireOnly && serverKind() != QLatin1String("pipewire"))
+            continue;
+        ASSERT_FALSE(QStandardPaths::findExecutable(c.program).isEmpty())
+            << qPrintable(c.program) << " is not installed (tools/debian-test-packages.txt)";
+        ChildProcess player(c.program, c.arguments);
+        const AudioObjectID process = waitForProcess(player.pid());
+        ASSERT_NE(process, 0u) << qPrintable(c.program) << " is no process object with its pid";
+        EXPECT_EQ(CA::string(*hw, process, kAudioObjectPropertyName), c.program);
+        std::vector<AudioApp> apps;
+        const auto listed = [&] {
+            apps = ProcessDiscovery::apps(*hw, workspace);
+            return std::find_if(apps.begin(), apps.end(), [&](const AudioApp& app) { return app.pid == player.pid(); });
+        };
+        ASSERT_TRUE(waitFor([&] { return listed() != apps.end(); }, 3s)) << qPrintable(c.program) << " is not listed";
+        EXPECT_EQ(listed()->name, c.program);
+        EXPECT_EQ(listed()->processObjects, std::vector<AudioObjectID> { process });
+    }
+}
+
+TEST_F(PulseAudioHardwareTest, TapsLeaveNothingInTheSessionManagersMemory)
+{
+    if (serverKind() != QLatin1String("pipewire"))
+        GTEST_SKIP() << "PulseAudio's stream memory is covered by the tap path's cases";
+    ChildProcess player(
+        testPlayerPath(), { "--app-id", "org.example.Memory", "--role", "music", "--amplitude", "0.1" });
+    const AudioObjectID process = waitForProcess(player.pid());
+    ASSERT_NE(process, 0u);
+    // WirePlumber writes its memory a second after a change.
+    ASSERT_TRUE(waitFor([] { return sessionManagerMemory().join(u'\n').contains(QLatin1String("speakers")); }, 5s));
+    const QStringList before = sessionManagerMemory();
+    for (int i = 0; i < 3; ++i) {
+        auto description = CATapDescription::stereoMixdownOfProcesses({ process });
+        description.uuid = QStringLiteral("0f0e0d0c-aaaa-bbbb-cccc-00000000010%1").arg(i);
+        description.muteBehavior = CATapMuteBehavior::CATapMutedWhenTapped;
+        AudioObjectID tap = 0, aggregate = 0;
+        ASSERT_EQ(hw->createProcessTap(description, &tap), noErr);
+        ASSERT_EQ(hw->createAggregateDevice(aggregateDescription("headphones", description.uuid), &aggregate), noErr);
+        AudioDeviceIOProcID proc = nullptr;
+        ASSERT_EQ(hw->createIOProcIDWithBlock(&proc, aggregate, nullptr,
+                      [](const AudioTimeStamp*, const AudioBufferList*, const AudioTimeStamp*, AudioBufferList*,
+                          const AudioTimeStamp*) {}),
+            noErr);
+        ASSERT_EQ(hw->deviceStart(aggregate, proc), noErr);
+        EXPECT_TRUE(waitFor([&] { return hw->isTapping(aggregate); }, 5s)) << i;
+        hw->deviceStop(aggregate, proc);
+        hw->destroyIOProcID(aggregate, proc);
+        hw->destroyAggregateDevice(aggregate);
+        hw->destroyProcessTap(tap);
+    }
+    // Nothing to wait on: what is checked is that WirePlumber wrote nothing of ours past its one-second delay.
+    std::this_thread::sleep_for(2500ms);
+    const QStringList after = sessionManagerMemory();
+    // On the pulse-stream path (PipeWire itself out of reach) our streams share one constant key, "Sonaric":
+    // the tap sinks are what would add entries without bound.
+    const bool pulseStreams = qEnvironmentVariableIsSet("PIPEWIRE_REMOTE");
+    EXPECT_EQ(
+        after.filter(pulseStreams ? QStringLiteral("sonaric_tap_") : QStringLiteral("sonaric"), Qt::CaseInsensitive),
+        QStringList {});
+    for (const QString& line : before)
+        if (!line.contains(QLatin1String(":target=")))
+            EXPECT_TRUE(after.contains(line)) << qPrintable(line) << " was lost";
 }

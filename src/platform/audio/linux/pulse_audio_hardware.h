@@ -140,6 +140,8 @@ private:
 
     // Server events, on the connection's loop thread.
     void serverEvent(pa_context* context, unsigned facility, unsigned type, std::uint32_t index);
+    /// A client's pid and names complete its streams (see ClientRecord).
+    void clientEvent(pa_context* context, std::uint32_t index, bool removed);
     void sinkArrived(const SinkRecord& sink);
     void streamArrived(const StreamRecord& stream);
     void defaultSinkChanged(const QString& name);
