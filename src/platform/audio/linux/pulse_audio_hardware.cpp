@@ -301,20 +301,25 @@ void PulseAudioHardware::clientEvent(pa_context* context, std::uint32_t index, b
         m_table->removeClient(index);
         return;
     }
-    const auto arrived = [](pa_context*, const pa_client_info* info, int eol, void* self) {
-        if (eol || !info)
-            return;
-        auto* hardware = static_cast<PulseAudioHardware*>(self);
-        bool listChanged = false;
-        {
-            std::lock_guard lock(hardware->m_table->mutex());
-            listChanged = hardware->m_table->updateClient(ClientRecord::from(*info));
-        }
-        if (listChanged)
-            hardware->notify(kAudioHardwarePropertyProcessObjectList);
-    };
-    if (pa_operation* op = pa_context_get_client_info(context, index, arrived, this))
+    if (pa_operation* op = pa_context_get_client_info(
+            context, index,
+            [](pa_context*, const pa_client_info* info, int eol, void* self) {
+                if (!eol && info)
+                    static_cast<PulseAudioHardware*>(self)->clientArrived(ClientRecord::from(*info));
+            },
+            this))
         pa_operation_unref(op);
+}
+
+void PulseAudioHardware::clientArrived(const ClientRecord& client)
+{
+    bool listChanged = false;
+    {
+        std::lock_guard lock(m_table->mutex());
+        listChanged = m_table->updateClient(client);
+    }
+    if (listChanged)
+        notify(kAudioHardwarePropertyProcessObjectList);
 }
 
 void PulseAudioHardware::sinkArrived(const SinkRecord& sink)
