@@ -16,9 +16,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QStandardPaths>
-
-#include <cmath>
 
 #include <atomic>
 #include <csignal>
@@ -87,34 +86,6 @@ QVariantMap aggregateDescription(const QString& output, const QString& tap)
         { kAudioAggregateDeviceTapListKey,
             QVariantList {
                 QVariantMap { { kAudioSubTapUIDKey, tap }, { kAudioSubTapDriftCompensationKey, true } } } } };
-}
-
-/// A quiet 48 kHz stereo sine as a WAV file, for players that take a file (paplay, pw-play).
-QString writeTone(int seconds)
-{
-    const QString path = qEnvironmentVariable("SONARIC_SOUND_SERVER_DIR") + QStringLiteral("/tone.wav");
-    constexpr std::uint32_t rate = 48000, channels = 2;
-    const std::uint32_t frames = rate * std::uint32_t(seconds), bytes = frames * channels * 2;
-    QByteArray data;
-    const auto put = [&](std::uint32_t value, int size) {
-        for (int i = 0; i < size; ++i)
-            data.append(char((value >> (8 * i)) & 0xff));
-    };
-    data.append("RIFF");
-    put(36 + bytes, 4);
-    data.append("WAVEfmt ");
-    put(16, 4), put(1, 2), put(channels, 2), put(rate, 4), put(rate * channels * 2, 4), put(channels * 2, 2);
-    put(16, 2);
-    data.append("data");
-    put(bytes, 4);
-    for (std::uint32_t i = 0; i < frames; ++i) {
-        const auto sample = std::uint32_t(std::uint16_t(std::int16_t(3000 * std::sin(2 * M_PI * 440 * i / rate))));
-        put(sample, 2), put(sample, 2);
-    }
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size())
-        return {};
-    return path;
 }
 
 /// The session manager's memory of streams, line by line (WirePlumber keeps it in its state folder).
@@ -556,8 +527,10 @@ TEST_F(PulseAudioHardwareTest, AFrozenServerCountsAsGoneUntilItAnswersAgain)
 
 TEST_F(PulseAudioHardwareTest, CommandLinePlayersAreOneNamedProcessWithTheirPid)
 {
-    const QString tone = writeTone(30);
-    ASSERT_FALSE(tone.isEmpty());
+    const QString tone = qEnvironmentVariable("SONARIC_SOUND_SERVER_DIR") + QStringLiteral("/tone.wav");
+    ASSERT_EQ(
+        QProcess::execute("sox", { "-n", "-r", "48000", "-c", "2", tone, "synth", "30", "sine", "440", "vol", "0.1" }),
+        0);
     struct Case {
         QString program;
         QStringList arguments;
@@ -599,39 +572,26 @@ TEST_F(PulseAudioHardwareTest, TapsLeaveNothingInTheSessionManagersMemory)
     // WirePlumber writes its memory a second after a change.
     ASSERT_TRUE(waitFor([] { return sessionManagerMemory().join(u'\n').contains(QLatin1String("speakers")); }, 5s));
     const QStringList before = sessionManagerMemory();
+    AudioObjectID taps[3] = {};
     for (int i = 0; i < 3; ++i) {
         auto description = CATapDescription::stereoMixdownOfProcesses({ process });
         description.uuid = QStringLiteral("0f0e0d0c-aaaa-bbbb-cccc-00000000010%1").arg(i);
         description.muteBehavior = CATapMuteBehavior::CATapMutedWhenTapped;
-        AudioObjectID tap = 0, aggregate = 0;
-        ASSERT_EQ(hw->createProcessTap(description, &tap), noErr);
-        ASSERT_EQ(hw->createAggregateDevice(aggregateDescription("headphones", description.uuid), &aggregate), noErr);
-        AudioDeviceIOProcID proc = nullptr;
-        ASSERT_EQ(hw->createIOProcIDWithBlock(&proc, aggregate, nullptr,
-                      [](const AudioTimeStamp*, const AudioBufferList*, const AudioTimeStamp*, AudioBufferList*,
-                          const AudioTimeStamp*) {}),
-            noErr);
-        ASSERT_EQ(hw->deviceStart(aggregate, proc), noErr);
-        EXPECT_TRUE(waitFor([&] { return hw->isTapping(aggregate); }, 5s)) << i;
-        hw->deviceStop(aggregate, proc);
-        hw->destroyIOProcID(aggregate, proc);
-        hw->destroyAggregateDevice(aggregate);
-        hw->destroyProcessTap(tap);
+        ASSERT_EQ(hw->createProcessTap(description, &taps[i]), noErr);
     }
-    // Nothing to wait on: what is checked is that WirePlumber wrote nothing of ours past its one-second delay.
+    // Nothing to wait on: what is checked is what WirePlumber did not do with the sinks, then did not write after
+    // its one-second delay.
+    std::this_thread::sleep_for(1500ms);
+    for (AudioObjectID tap : taps)
+        hw->destroyProcessTap(tap);
     std::this_thread::sleep_for(2500ms);
     const QStringList after = sessionManagerMemory();
-    // Earlier cases on the same server leave lines of their own (a dead instance's sink, the test's recorder), so
-    // only what came since counts. On the pulse-stream path (PipeWire itself out of reach) our streams share one
-    // constant key; the tap sinks are what would add lines without bound.
+    // Earlier cases on this server leave lines of their own (a dead instance's sink): only what came since counts.
     QStringList added;
     for (const QString& line : after)
         if (!before.contains(line))
             added << line;
     EXPECT_EQ(added.filter(QStringLiteral("0f0e0d0caaaabbbbcccc0000000001")), QStringList {});
-    if (!qEnvironmentVariableIsSet("PIPEWIRE_REMOTE"))
-        EXPECT_EQ(added.filter(QStringLiteral("application.name:Sonaric:")), QStringList {});
     for (const QString& line : before)
-        if (!line.contains(QLatin1String(":target=")))
-            EXPECT_TRUE(after.contains(line)) << qPrintable(line) << " was lost";
+        EXPECT_TRUE(after.contains(line)) << qPrintable(line) << " was lost";
 }
