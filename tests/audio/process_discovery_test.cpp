@@ -211,31 +211,23 @@ TEST(ProcessDiscovery, FirstProcessKeepsTheNameAndPidOfAGroupWithoutOwner)
 
 TEST(ProcessDiscovery, AProcessWithoutApplicationIsNamedByTheHardwareThenItsIdentifierThenItsPid)
 {
-    struct Case {
-        const char* what;
-        QString bundleID;
-        QString hardwareName;
-        bool workspaceKnowsIt;
-        QString expected;
+    // bundle identifier, the hardware's name, whether the workspace has an application for the pid, the name
+    const std::tuple<QString, QString, bool, QString> cases[] = {
+        { {}, "paplay", false, "paplay" },
+        { "org.example.Tool", "Example Tool", false, "Example Tool" },
+        { "org.example.Tool", "example-tool", true, "Tool From Entry" },
+        { "org.example.Tool", {}, false, "org.example.Tool" },
+        { {}, {}, false, "pid 20" },
     };
-    const Case cases[] = {
-        { "a command-line player", {}, "paplay", false, "paplay" },
-        { "the hardware's name before an identifier", "org.example.Tool", "Example Tool", false, "Example Tool" },
-        { "the workspace's name first", "org.example.Tool", "example-tool", true, "Tool From Entry" },
-        { "an identifier alone", "org.example.Tool", {}, false, "org.example.Tool" },
-        { "nothing but a pid", {}, {}, false, "pid 20" },
-    };
-    for (const Case& c : cases) {
+    for (const auto& [bundleID, hardwareName, known, expected] : cases) {
         Scene s;
-        auto p = process(20, c.bundleID, true);
-        p.name = c.hardwareName;
-        s.processes.push_back(p);
-        if (c.workspaceKnowsIt)
-            s.applications.push_back(application(20, c.bundleID, "Tool From Entry", ActivationPolicy::accessory));
+        s.processes.push_back(process(20, bundleID, true));
+        s.processes.back().name = hardwareName;
+        if (known)
+            s.applications.push_back(application(20, bundleID, "Tool From Entry", ActivationPolicy::accessory));
         System sys(s);
         const auto apps = sys.apps();
-        ASSERT_EQ(apps.size(), 1u) << c.what;
-        EXPECT_EQ(apps[0].name, c.expected) << c.what;
-        EXPECT_EQ(apps[0].pid, 20) << c.what;
+        ASSERT_EQ(apps.size(), 1u) << qPrintable(expected);
+        EXPECT_EQ(apps[0].name, expected);
     }
 }
