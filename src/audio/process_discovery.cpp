@@ -36,6 +36,7 @@ std::vector<RawProcess> rawProcesses(AudioHardware& hw, OSStatus* listStatus)
         p.object = object;
         p.pid = pid_t(CA::uint32(hw, object, kAudioProcessPropertyPID).value_or(std::uint32_t(-1)));
         p.bundleID = CA::string(hw, object, kAudioProcessPropertyBundleID).value_or(QString());
+        p.name = CA::string(hw, object, kAudioObjectPropertyName).value_or(QString());
         p.isRunningOutput = CA::uint32(hw, object, kAudioProcessPropertyIsRunningOutput).value_or(0) != 0;
         processes.push_back(std::move(p));
     }
@@ -128,6 +129,8 @@ std::vector<AudioApp> apps(AudioHardware& hw, const Workspace& workspace, OSStat
             name = owner->localizedName;
         } else if (auto own = workspace.runningApplication(p.pid); own && !own->localizedName.isNull()) {
             name = own->localizedName;
+        } else if (!p.name.isNull()) {
+            name = p.name;
         } else if (!p.bundleID.isNull()) {
             name = p.bundleID;
         } else {

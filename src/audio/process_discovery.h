@@ -19,6 +19,7 @@ struct RawProcess {
     pid_t pid = -1; ///< -1 when unreadable
     QString bundleID; ///< null when unreadable or empty
     bool isRunningOutput = false;
+    QString name; ///< the hardware's own name for the process; null when unreadable or empty
     bool operator==(const RawProcess&) const = default;
 };
 
@@ -28,8 +29,9 @@ const std::set<QString>& hidden();
 /// Every process object, in the hardware's order. `listStatus`, when given, receives the status of the
 /// process list's read: a list that could not be read comes back empty, like a list with no processes.
 std::vector<RawProcess> rawProcesses(AudioHardware& hw, OSStatus* listStatus = nullptr);
-/// The grouped applications, sorted by name ignoring case in the collation of the current locale (the root
-/// collation in the C locale).
+/// The grouped applications, named by the workspace's application, else the hardware's name for the process,
+/// else its bundle identifier, else its pid; sorted by name ignoring case in the collation of the current locale (the
+/// root collation in the C locale).
 std::vector<AudioApp> apps(AudioHardware& hw, const Workspace& workspace, OSStatus* listStatus = nullptr);
 
 } // namespace sonaric::ProcessDiscovery

@@ -208,3 +208,26 @@ TEST(ProcessDiscovery, FirstProcessKeepsTheNameAndPidOfAGroupWithoutOwner)
     EXPECT_EQ(apps[1].id, "pid:50");
     EXPECT_EQ(apps[1].name, "pid 51");
 }
+
+TEST(ProcessDiscovery, AProcessWithoutApplicationIsNamedByTheHardwareThenItsIdentifierThenItsPid)
+{
+    // bundle identifier, the hardware's name, whether the workspace has an application for the pid, the name
+    const std::tuple<QString, QString, bool, QString> cases[] = {
+        { {}, "paplay", false, "paplay" },
+        { "org.example.Tool", "Example Tool", false, "Example Tool" },
+        { "org.example.Tool", "example-tool", true, "Tool From Entry" },
+        { "org.example.Tool", {}, false, "org.example.Tool" },
+        { {}, {}, false, "pid 20" },
+    };
+    for (const auto& [bundleID, hardwareName, known, expected] : cases) {
+        Scene s;
+        s.processes.push_back(process(20, bundleID, true));
+        s.processes.back().name = hardwareName;
+        if (known)
+            s.applications.push_back(application(20, bundleID, "Tool From Entry", ActivationPolicy::accessory));
+        System sys(s);
+        const auto apps = sys.apps();
+        ASSERT_EQ(apps.size(), 1u) << qPrintable(expected);
+        EXPECT_EQ(apps[0].name, expected);
+    }
+}

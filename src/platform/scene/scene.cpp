@@ -282,12 +282,13 @@ Scene readScene(const QJsonValue& root)
     const QJsonArray processes = top.array("processes");
     for (qsizetype i = 0; i < processes.size(); ++i) {
         const Fields f(processes[i], indexed("processes", i));
-        f.allowOnly({ "objectID", "pid", "bundleID", "playing", "responsiblePid", "signal" });
+        f.allowOnly({ "objectID", "pid", "bundleID", "name", "playing", "responsiblePid", "signal" });
         SceneProcess p;
         p.objectID = claimObject(f);
         p.pid = pid_t(f.integer("pid", -1, INT32_MAX));
         p.bundleID = f.optionalString("bundleID").value_or(QString());
         p.playing = f.boolean("playing", false);
+        p.name = f.optionalString("name").value_or(QString());
         if (auto responsible = f.optionalInteger("responsiblePid", 1, INT32_MAX))
             p.responsiblePid = pid_t(*responsible);
         p.signal = signal(f);

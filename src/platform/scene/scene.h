@@ -42,6 +42,7 @@ struct SceneProcess {
     pid_t pid = 0;
     QString bundleID; ///< null: the process has no bundle identifier
     bool playing = false;
+    QString name; ///< null: the hardware has no name for the process
     std::optional<pid_t> responsiblePid; ///< absent: the process is responsible for itself
     SceneSignal signal;
     bool operator==(const SceneProcess&) const = default;

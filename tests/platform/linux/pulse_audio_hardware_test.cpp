@@ -16,6 +16,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
 
 #include <atomic>
 #include <csignal>
@@ -84,6 +86,20 @@ QVariantMap aggregateDescription(const QString& output, const QString& tap)
         { kAudioAggregateDeviceTapListKey,
             QVariantList {
                 QVariantMap { { kAudioSubTapUIDKey, tap }, { kAudioSubTapDriftCompensationKey, true } } } } };
+}
+
+/// The session manager's memory of streams, line by line (WirePlumber keeps it in its state folder).
+QStringList sessionManagerMemory()
+{
+    QStringList lines;
+    const QDir folder(qEnvironmentVariable("XDG_STATE_HOME") + QStringLiteral("/wireplumber"));
+    for (const QString& name : folder.entryList(QDir::Files)) {
+        QFile file(folder.filePath(name));
+        if (file.open(QIODevice::ReadOnly))
+            for (const QString& line : QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts))
+                lines << name + u':' + line;
+    }
+    return lines;
 }
 
 } // namespace
@@ -193,13 +209,14 @@ TEST_F(PulseAudioHardwareTest, DiscoveryListsOneRowPerApplicationWithItsStreamsF
             return apps.size() == 2 && apps[0].isPlaying && apps[1].isPlaying;
         },
         3s));
-    // Without a desktop entry the application id names and groups the application.
-    EXPECT_EQ(apps[0].id, "org.example.Other");
-    EXPECT_EQ(apps[0].pid, other.pid());
-    EXPECT_EQ(apps[1].id, "org.example.Player");
-    EXPECT_EQ(apps[1].name, "org.example.Player");
-    EXPECT_EQ(apps[1].pid, player.pid());
-    EXPECT_EQ(apps[1].processObjects.size(), 1u);
+    // Without a desktop entry the application id groups the application and its streams' name names it.
+    EXPECT_EQ(apps[0].id, "org.example.Player");
+    EXPECT_EQ(apps[0].name, "Example Player");
+    EXPECT_EQ(apps[0].pid, player.pid());
+    EXPECT_EQ(apps[0].processObjects.size(), 1u);
+    EXPECT_EQ(apps[1].id, "org.example.Other");
+    EXPECT_EQ(apps[1].name, "Test Player");
+    EXPECT_EQ(apps[1].pid, other.pid());
 }
 
 TEST_F(PulseAudioHardwareTest, AProcessWhoseStreamsNameNoApplicationIsNamedByTheCreatorsLookupAskedOnce)
@@ -506,4 +523,75 @@ TEST_F(PulseAudioHardwareTest, AFrozenServerCountsAsGoneUntilItAnswersAgain)
     // The hardware delivers to the queue and the counter above until it goes; then what it queued runs.
     hw.reset();
     queue.sync([] {});
+}
+
+TEST_F(PulseAudioHardwareTest, CommandLinePlayersAreOneNamedProcessWithTheirPid)
+{
+    const QString tone = qEnvironmentVariable("SONARIC_SOUND_SERVER_DIR") + QStringLiteral("/tone.wav");
+    ASSERT_EQ(
+        QProcess::execute("sox", { "-n", "-r", "48000", "-c", "2", tone, "synth", "30", "sine", "440", "vol", "0.1" }),
+        0);
+    struct Case {
+        QString program;
+        QStringList arguments;
+        bool pipeWireOnly; ///< a native PipeWire client: its pid is on its client object only
+    };
+    const Case cases[] = {
+        { "paplay", { "--device=speakers", tone }, false },
+        { "pw-play", { "--target=speakers", tone }, true },
+    };
+    LinuxWorkspace workspace(DesktopEntries::load({}, {}));
+    for (const Case& c : cases) {
+        if (c.pipeWireOnly && serverKind() != QLatin1String("pipewire"))
+            continue;
+        ASSERT_FALSE(QStandardPaths::findExecutable(c.program).isEmpty())
+            << qPrintable(c.program) << " is not installed (tools/debian-test-packages.txt)";
+        ChildProcess player(c.program, c.arguments);
+        const AudioObjectID process = waitForProcess(player.pid());
+        ASSERT_NE(process, 0u) << qPrintable(c.program) << " is no process object with its pid";
+        EXPECT_EQ(CA::string(*hw, process, kAudioObjectPropertyName), c.program);
+        std::vector<AudioApp> apps;
+        const auto listed = [&] {
+            apps = ProcessDiscovery::apps(*hw, workspace);
+            return std::find_if(apps.begin(), apps.end(), [&](const AudioApp& app) { return app.pid == player.pid(); });
+        };
+        ASSERT_TRUE(waitFor([&] { return listed() != apps.end(); }, 3s)) << qPrintable(c.program) << " is not listed";
+        EXPECT_EQ(listed()->name, c.program);
+        EXPECT_EQ(listed()->processObjects, std::vector<AudioObjectID> { process });
+    }
+}
+
+TEST_F(PulseAudioHardwareTest, TapsLeaveNothingInTheSessionManagersMemory)
+{
+    if (serverKind() != QLatin1String("pipewire"))
+        GTEST_SKIP() << "PulseAudio's stream memory is covered by the tap path's cases";
+    ChildProcess player(
+        testPlayerPath(), { "--app-id", "org.example.Memory", "--role", "music", "--amplitude", "0.1" });
+    const AudioObjectID process = waitForProcess(player.pid());
+    ASSERT_NE(process, 0u);
+    // WirePlumber writes its memory a second after a change.
+    ASSERT_TRUE(waitFor([] { return sessionManagerMemory().join(u'\n').contains(QLatin1String("speakers")); }, 5s));
+    const QStringList before = sessionManagerMemory();
+    AudioObjectID taps[3] = {};
+    for (int i = 0; i < 3; ++i) {
+        auto description = CATapDescription::stereoMixdownOfProcesses({ process });
+        description.uuid = QStringLiteral("0f0e0d0c-aaaa-bbbb-cccc-00000000010%1").arg(i);
+        description.muteBehavior = CATapMuteBehavior::CATapMutedWhenTapped;
+        ASSERT_EQ(hw->createProcessTap(description, &taps[i]), noErr);
+    }
+    // Nothing to wait on: what is checked is what WirePlumber did not do with the sinks, then did not write after
+    // its one-second delay.
+    std::this_thread::sleep_for(1500ms);
+    for (AudioObjectID tap : taps)
+        hw->destroyProcessTap(tap);
+    std::this_thread::sleep_for(2500ms);
+    const QStringList after = sessionManagerMemory();
+    // Earlier cases on this server leave lines of their own (a dead instance's sink): only what came since counts.
+    QStringList added;
+    for (const QString& line : after)
+        if (!before.contains(line))
+            added << line;
+    EXPECT_EQ(added.filter(QStringLiteral("0f0e0d0caaaabbbbcccc0000000001")), QStringList {});
+    for (const QString& line : before)
+        EXPECT_TRUE(after.contains(line)) << qPrintable(line) << " was lost";
 }

@@ -116,8 +116,8 @@ void PulseAudioHardware::subscribe()
         },
         this);
     connection.wait(pa_context_subscribe(context,
-        pa_subscription_mask_t(
-            PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SINK_INPUT | PA_SUBSCRIPTION_MASK_SERVER),
+        pa_subscription_mask_t(PA_SUBSCRIPTION_MASK_SINK | PA_SUBSCRIPTION_MASK_SINK_INPUT | PA_SUBSCRIPTION_MASK_SERVER
+            | PA_SUBSCRIPTION_MASK_CLIENT),
         nullptr, nullptr));
     // A server without a stream-restore database simply never calls this back.
     pa_ext_stream_restore_set_subscribe_cb(
@@ -166,13 +166,15 @@ bool PulseAudioHardware::loadSnapshot()
         if (!answered || !info.read)
             return false;
         auto sinks = PulseQuery::sinks(*m_connection);
+        auto clients = PulseQuery::clients(*m_connection);
         auto streams = PulseQuery::streams(*m_connection);
-        if (!sinks || !streams)
+        if (!sinks || !streams || !clients)
             return false;
         std::lock_guard lock(m_table->mutex());
         if (m_serverEvents.load() != eventsBefore && attempt < 4)
             continue;
-        m_table->replaceSnapshot(info.name, info.defaultSink, info.rate, std::move(*sinks), std::move(*streams));
+        m_table->replaceSnapshot(
+            info.name, info.defaultSink, info.rate, std::move(*sinks), std::move(*streams), std::move(*clients));
         return true;
     }
 }
@@ -277,6 +279,8 @@ void PulseAudioHardware::serverEvent(pa_context* context, unsigned facility, uns
                 },
                 this))
             pa_operation_unref(op);
+    } else if (facility == PA_SUBSCRIPTION_EVENT_CLIENT) {
+        clientEvent(context, index, removed);
     } else if (facility == PA_SUBSCRIPTION_EVENT_SERVER) {
         if (pa_operation* op = pa_context_get_server_info(
                 context,
@@ -288,6 +292,34 @@ void PulseAudioHardware::serverEvent(pa_context* context, unsigned facility, uns
                 this))
             pa_operation_unref(op);
     }
+}
+
+void PulseAudioHardware::clientEvent(pa_context* context, std::uint32_t index, bool removed)
+{
+    if (removed) {
+        std::lock_guard lock(m_table->mutex());
+        m_table->removeClient(index);
+        return;
+    }
+    if (pa_operation* op = pa_context_get_client_info(
+            context, index,
+            [](pa_context*, const pa_client_info* info, int eol, void* self) {
+                if (!eol && info)
+                    static_cast<PulseAudioHardware*>(self)->clientArrived(ClientRecord::from(*info));
+            },
+            this))
+        pa_operation_unref(op);
+}
+
+void PulseAudioHardware::clientArrived(const ClientRecord& client)
+{
+    bool listChanged = false;
+    {
+        std::lock_guard lock(m_table->mutex());
+        listChanged = m_table->updateClient(client);
+    }
+    if (listChanged)
+        notify(kAudioHardwarePropertyProcessObjectList);
 }
 
 void PulseAudioHardware::sinkArrived(const SinkRecord& sink)

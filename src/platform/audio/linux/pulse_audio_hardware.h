@@ -25,6 +25,7 @@ class SerialQueue;
 class StreamMover;
 class TapSinks;
 struct SinkRecord;
+struct ClientRecord;
 struct StreamRecord;
 
 /// The audio hardware service on the PulseAudio client API; works with PulseAudio and PipeWire's pulse
@@ -140,6 +141,9 @@ private:
 
     // Server events, on the connection's loop thread.
     void serverEvent(pa_context* context, unsigned facility, unsigned type, std::uint32_t index);
+    /// A client's pid and names complete its streams (see ClientRecord).
+    void clientEvent(pa_context* context, std::uint32_t index, bool removed);
+    void clientArrived(const ClientRecord& client);
     void sinkArrived(const SinkRecord& sink);
     void streamArrived(const StreamRecord& stream);
     void defaultSinkChanged(const QString& name);

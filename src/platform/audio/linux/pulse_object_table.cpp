@@ -26,14 +26,20 @@ template <typename Table> typename Table::mapped_type take(Table& table, AudioOb
 } // namespace
 
 void PulseObjectTable::replaceSnapshot(const QString& serverName, const QString& defaultSink, std::uint32_t defaultRate,
-    std::vector<SinkRecord> sinks, std::vector<StreamRecord> streams)
+    std::vector<SinkRecord> sinks, std::vector<StreamRecord> streams, std::vector<ClientRecord> clients)
 {
+    m_clients.clear();
+    for (auto& client : clients)
+        m_clients.insert_or_assign(client.index, std::move(client));
     m_serverName = serverName;
     m_defaultSink = defaultSink;
     m_defaultRate = defaultRate ? defaultRate : 48000;
     m_sinks = std::move(sinks);
     m_streams = std::move(streams);
     std::sort(m_streams.begin(), m_streams.end(), byIndex);
+    for (auto& stream : m_streams)
+        if (const auto client = m_clients.find(stream.client); client != m_clients.end())
+            stream.completeFrom(client->second);
     for (const auto& sink : m_sinks)
         if (sink.tapUid.isEmpty())
             idFor(m_deviceIds, sink.name);
@@ -48,6 +54,7 @@ void PulseObjectTable::clearSnapshot()
 {
     m_sinks.clear();
     m_streams.clear();
+    m_clients.clear();
     m_defaultSink.clear();
 }
 
@@ -87,8 +94,11 @@ bool PulseObjectTable::removeStream(std::uint32_t index)
     return processIDs() != before;
 }
 
-PulseObjectTable::StreamUpdate PulseObjectTable::updateStream(const StreamRecord& stream)
+PulseObjectTable::StreamUpdate PulseObjectTable::updateStream(const StreamRecord& arrived)
 {
+    StreamRecord stream = arrived;
+    if (const auto client = m_clients.find(stream.client); client != m_clients.end())
+        stream.completeFrom(client->second);
     StreamUpdate update;
     const auto before = processIDs();
     const auto it = std::find_if(
@@ -103,6 +113,21 @@ PulseObjectTable::StreamUpdate PulseObjectTable::updateStream(const StreamRecord
     update.processListChanged = processIDs() != before;
     m_changed.notify_all();
     return update;
+}
+
+bool PulseObjectTable::updateClient(const ClientRecord& client)
+{
+    m_clients.insert_or_assign(client.index, client);
+    const auto before = processIDs();
+    for (auto& stream : m_streams)
+        if (stream.completeFrom(client) && !stream.internal)
+            idFor(m_processIds, stream.processKey());
+    return processIDs() != before;
+}
+
+void PulseObjectTable::removeClient(std::uint32_t index)
+{
+    m_clients.erase(index);
 }
 
 bool PulseObjectTable::setDefaultSink(const QString& name)

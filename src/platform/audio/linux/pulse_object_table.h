@@ -76,7 +76,7 @@ public:
 
     // The snapshot, replaced whole after a (re)connection and kept current by server events.
     void replaceSnapshot(const QString& serverName, const QString& defaultSink, std::uint32_t defaultRate,
-        std::vector<SinkRecord> sinks, std::vector<StreamRecord> streams);
+        std::vector<SinkRecord> sinks, std::vector<StreamRecord> streams, std::vector<ClientRecord> clients = {});
     /// Forgets every sink and stream (a server gone for good).
     void clearSnapshot();
     /// Returns whether the sink was an output device.
@@ -89,7 +89,12 @@ public:
         bool isNew = false;
         bool processListChanged = false;
     };
+    /// The stream is completed from its client (when known) before it is stored.
     StreamUpdate updateStream(const StreamRecord& stream);
+    /// Completes the client's streams; returns whether the process list changed (a stream that came before
+    /// its client's pid was known moves to its process).
+    bool updateClient(const ClientRecord& client);
+    void removeClient(std::uint32_t index);
     /// Returns whether it changed.
     bool setDefaultSink(const QString& name);
     /// Waits (releasing `lock`, which holds mutex()) until a sink of this name is in the snapshot.
@@ -141,6 +146,7 @@ private:
     std::uint32_t m_defaultRate = 48000;
     std::vector<SinkRecord> m_sinks;
     std::vector<StreamRecord> m_streams; ///< by index
+    std::map<std::uint32_t, ClientRecord> m_clients; ///< by index
     std::map<QString, AudioObjectID> m_deviceIds;
     std::map<QString, AudioObjectID> m_processIds;
     Taps m_taps;

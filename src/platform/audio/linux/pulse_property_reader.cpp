@@ -3,6 +3,8 @@
 #include "platform/audio/linux/pulse_object_table.h"
 #include "platform/audio/property_data.h"
 
+#include <QFile>
+
 #include <algorithm>
 #include <vector>
 
@@ -166,7 +168,7 @@ OSStatus PulsePropertyReader::string(AudioObjectID object, const AudioObjectProp
     if (const auto streams = m_table.processStreams(object); !streams.empty())
         return answer(
             kAudioProcessPropertyBundleID, [&] { return bundleIdentifier(object); },
-            [&] { return streams.front()->applicationName; });
+            [&] { return processName(streams, commandName); });
     if (const ProcessTapRecord* tap = m_table.tap(object))
         return answer(
             kAudioTapPropertyUID, [&] { return tap->uid; }, [&] { return tap->name; });
@@ -174,6 +176,27 @@ OSStatus PulsePropertyReader::string(AudioObjectID object, const AudioObjectProp
         return answer(
             kAudioDevicePropertyDeviceUID, [&] { return aggregate->uid; }, [&] { return aggregate->name; });
     return kAudioHardwareBadObjectError;
+}
+
+QString PulsePropertyReader::processName(
+    const std::vector<const StreamRecord*>& streams, const std::function<QString(pid_t)>& commandName)
+{
+    // Command-line players (paplay, pw-play, mpv) have no desktop entry: this is the only name they have.
+    for (QString StreamRecord::*field : { &StreamRecord::applicationName, &StreamRecord::binary })
+        for (const StreamRecord* stream : streams)
+            if (!(stream->*field).trimmed().isEmpty())
+                return (stream->*field).trimmed();
+    if (streams.empty() || streams.front()->pid <= 0 || !commandName)
+        return {};
+    return commandName(streams.front()->pid);
+}
+
+QString PulsePropertyReader::commandName(pid_t pid)
+{
+    QFile file(QStringLiteral("/proc/%1/comm").arg(pid));
+    if (pid <= 0 || !file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll()).trimmed();
 }
 
 QString PulsePropertyReader::bundleIdentifier(AudioObjectID process) const

@@ -7,11 +7,13 @@
 #include <functional>
 #include <map>
 #include <sys/types.h>
+#include <vector>
 
 namespace sonaric
 {
 
 class PulseObjectTable;
+struct StreamRecord;
 
 /// Answers the property addresses of the backend's objects from the object table's snapshot, so a read never
 /// waits for the server and is safe from any thread.
@@ -28,6 +30,13 @@ public:
     OSStatus data(
         AudioObjectID object, const AudioObjectPropertyAddress& address, std::uint32_t* ioDataSize, void* outData);
     OSStatus string(AudioObjectID object, const AudioObjectPropertyAddress& address, QString* outValue);
+
+    /// A process object's name: the application name its streams (or their client) give, else its binary,
+    /// else `commandName(pid)` (the kernel's command name); empty when none of these is known.
+    static QString processName(
+        const std::vector<const StreamRecord*>& streams, const std::function<QString(pid_t)>& commandName);
+    /// The command name in /proc/PID/comm; empty when the process is gone or unreadable.
+    static QString commandName(pid_t pid);
 
 private:
     // The caller holds the table's lock.

@@ -27,14 +27,14 @@ void onSink(pa_context*, const pa_sink_info* info, int eol, void* data)
     }
 }
 
-void onStream(pa_context*, const pa_sink_input_info* info, int eol, void* data)
+template <typename Record, typename Info> void onListItem(pa_context*, const Info* info, int eol, void* data)
 {
-    auto* state = static_cast<ListState<StreamRecord>*>(data);
+    auto* state = static_cast<ListState<Record>*>(data);
     if (eol || !info) {
         state->failed = eol < 0;
         state->connection->signal();
     } else {
-        state->records.push_back(StreamRecord::from(*info));
+        state->records.push_back(Record::from(*info));
     }
 }
 
@@ -86,7 +86,20 @@ std::optional<std::vector<StreamRecord>> streams(PulseConnection& connection)
 {
     ListState<StreamRecord> state { &connection, {} };
     PulseConnection::Lock lock(connection);
-    if (!connection.wait(pa_context_get_sink_input_info_list(connection.context(), onStream, &state)) || state.failed)
+    if (!connection.wait(pa_context_get_sink_input_info_list(
+            connection.context(), onListItem<StreamRecord, pa_sink_input_info>, &state))
+        || state.failed)
+        return std::nullopt;
+    return state.records;
+}
+
+std::optional<std::vector<ClientRecord>> clients(PulseConnection& connection)
+{
+    ListState<ClientRecord> state { &connection, {} };
+    PulseConnection::Lock lock(connection);
+    if (!connection.wait(
+            pa_context_get_client_info_list(connection.context(), onListItem<ClientRecord, pa_client_info>, &state))
+        || state.failed)
         return std::nullopt;
     return state.records;
 }

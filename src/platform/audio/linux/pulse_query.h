@@ -20,6 +20,7 @@ namespace PulseQuery
 
 std::optional<std::vector<SinkRecord>> sinks(PulseConnection& connection);
 std::optional<std::vector<StreamRecord>> streams(PulseConnection& connection);
+std::optional<std::vector<ClientRecord>> clients(PulseConnection& connection);
 /// The default sink's name; empty when it cannot be read.
 QString defaultSink(PulseConnection& connection);
 bool moveStream(PulseConnection& connection, std::uint32_t stream, const QString& sink);

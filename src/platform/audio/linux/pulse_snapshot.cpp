@@ -14,6 +14,27 @@ QString property(const pa_proplist* list, const char* key)
     return value ? QString::fromUtf8(value) : QString();
 }
 
+pid_t processId(const pa_proplist* list)
+{
+    bool ok = false;
+    const int pid = property(list, PA_PROP_APPLICATION_PROCESS_ID).toInt(&ok);
+    return ok && pid > 0 ? pid : -1;
+}
+
+QString applicationIdOf(const pa_proplist* list)
+{
+    const QString id = property(list, PA_PROP_APPLICATION_ID);
+    return id.isEmpty() ? property(list, "pipewire.access.portal.app_id") : id;
+}
+
+template <typename T> bool fill(T& field, const T& value, bool missing)
+{
+    if (!missing || value == field)
+        return false;
+    field = value;
+    return true;
+}
+
 } // namespace
 
 SinkRecord SinkRecord::from(const pa_sink_info& info)
@@ -71,24 +92,42 @@ QString StreamRecord::processKey() const
     return QStringLiteral("client:%1").arg(client);
 }
 
+bool StreamRecord::completeFrom(const ClientRecord& from)
+{
+    if (from.index != client)
+        return false;
+    bool changed = fill(pid, from.pid, pid <= 0);
+    changed |= fill(applicationId, from.applicationId, applicationId.isEmpty());
+    changed |= fill(applicationName, from.applicationName, applicationName.isEmpty());
+    changed |= fill(binary, from.binary, binary.isEmpty());
+    return changed;
+}
+
 StreamRecord StreamRecord::from(const pa_sink_input_info& info)
 {
     StreamRecord stream;
     stream.index = info.index;
     stream.sink = info.sink;
     stream.client = info.client;
-    bool ok = false;
-    const int pid = property(info.proplist, PA_PROP_APPLICATION_PROCESS_ID).toInt(&ok);
-    stream.pid = ok && pid > 0 ? pid : -1;
-    stream.applicationId = property(info.proplist, PA_PROP_APPLICATION_ID);
-    if (stream.applicationId.isEmpty())
-        stream.applicationId = property(info.proplist, "pipewire.access.portal.app_id");
+    stream.pid = processId(info.proplist);
+    stream.applicationId = applicationIdOf(info.proplist);
     stream.applicationName = property(info.proplist, PA_PROP_APPLICATION_NAME);
     stream.binary = property(info.proplist, PA_PROP_APPLICATION_PROCESS_BINARY);
     stream.mediaRole = property(info.proplist, PA_PROP_MEDIA_ROLE);
     stream.corked = info.corked;
     stream.internal = !property(info.proplist, kInternalStreamProperty).isEmpty();
     return stream;
+}
+
+ClientRecord ClientRecord::from(const pa_client_info& info)
+{
+    ClientRecord client;
+    client.index = info.index;
+    client.pid = processId(info.proplist);
+    client.applicationId = applicationIdOf(info.proplist);
+    client.applicationName = property(info.proplist, PA_PROP_APPLICATION_NAME);
+    client.binary = property(info.proplist, PA_PROP_APPLICATION_PROCESS_BINARY);
+    return client;
 }
 
 } // namespace sonaric

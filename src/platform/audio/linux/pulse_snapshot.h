@@ -11,6 +11,7 @@
 
 struct pa_sink_info;
 struct pa_sink_input_info;
+struct pa_client_info;
 
 namespace sonaric
 {
@@ -39,6 +40,18 @@ struct SinkRecord {
     static SinkRecord from(const pa_sink_info& info);
 };
 
+/// A client connection. A native PipeWire client's streams carry neither its pid nor its binary: only the
+/// client object does, so the streams are completed from it (StreamRecord::completeFrom).
+struct ClientRecord {
+    std::uint32_t index = 0;
+    pid_t pid = -1; ///< application.process.id, -1 when the client did not say
+    QString applicationId;
+    QString applicationName;
+    QString binary;
+
+    static ClientRecord from(const pa_client_info& info);
+};
+
 struct StreamRecord {
     std::uint32_t index = 0;
     std::uint32_t sink = 0xffffffffu;
@@ -53,6 +66,8 @@ struct StreamRecord {
 
     /// Streams with the same key belong to one process object.
     QString processKey() const;
+    /// Fills what the stream did not say from its client; returns whether anything changed.
+    bool completeFrom(const ClientRecord& client);
 
     static StreamRecord from(const pa_sink_input_info& info);
 };

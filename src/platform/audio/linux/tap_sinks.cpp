@@ -104,8 +104,13 @@ OSStatus TapSinks::create(PulseConnection& connection, const CATapDescription& d
 
 bool TapSinks::load(PulseConnection& connection, ProcessTapRecord& tap)
 {
+    // `device.routes` keeps the sink out of WirePlumber's stream memory: its restore-stream script (0.4) saves
+    // the volume of every sink without that property under the sink's name, and each tap's name is new, so
+    // the memory would grow by an entry per tap, forever. Saying "state.restore-props=false" instead does not
+    // work there: the script compares the property's text with a boolean.
     const QString arguments
-        = QStringLiteral("sink_name=%1 sink_properties='device.description=\"Sonaric tap\" %2=%3 %4=%5' "
+        = QStringLiteral("sink_name=%1 sink_properties='device.description=\"Sonaric tap\" %2=%3 %4=%5 "
+                         "device.routes=1' "
                          "rate=%6 channels=2 channel_map=front-left,front-right format=float32le")
               .arg(tap.sinkName, QLatin1String(kTapSinkProperty), tap.sinkName.mid(int(qstrlen(kTapSinkPrefix))),
                   QLatin1String(kTapOwnerProperty), m_owner)

@@ -304,6 +304,10 @@ OSStatus SimulatedAudioHardware::getPropertyString(
         return kAudioHardwareUnknownPropertyError;
     }
     if (auto p = m_processes.find(object); p != m_processes.end()) {
+        if (selector == kAudioObjectPropertyName && !p->second.scene.name.isNull()) {
+            *outValue = p->second.scene.name;
+            return noErr;
+        }
         if (selector != kAudioProcessPropertyBundleID)
             return kAudioHardwareUnknownPropertyError;
         // A process without an identifier reads as an empty string, as on the real HAL.

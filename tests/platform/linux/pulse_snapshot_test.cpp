@@ -1,0 +1,60 @@
+// Streams completed from their clients, and the name a process object reports: pure, no server needed.
+
+#include "platform/audio/linux/pulse_object_table.h"
+#include "platform/audio/linux/pulse_property_reader.h"
+
+#include <gtest/gtest.h>
+
+using namespace sonaric;
+
+namespace
+{
+
+StreamRecord stream(std::uint32_t index, std::uint32_t client, pid_t pid = -1, QString name = {}, QString binary = {})
+{
+    StreamRecord s;
+    s.index = index, s.client = client, s.pid = pid, s.applicationName = name, s.binary = binary;
+    return s;
+}
+
+} // namespace
+
+TEST(PulseObjectTable, AStreamJoinsItsProcessWhicheverOfItAndItsClientComesFirst)
+{
+    PulseObjectTable table;
+    std::lock_guard lock(table.mutex());
+    table.replaceSnapshot("PipeWire", "speakers", 48000, {}, { stream(1, 7), stream(4, 9, 60) }, { { 9, 61 } });
+    EXPECT_EQ(table.processKey(table.processIDs().front()), "client:7") << "no pid known yet";
+    EXPECT_EQ(table.processKey(table.processIDs().back()), "pid:60") << "the stream's own pid comes first";
+
+    // The client's information comes after its stream (a native PipeWire client): the stream joins its process.
+    EXPECT_TRUE(table.updateClient({ 7, 42, {}, "pw-play", "pw-play" }));
+    const AudioObjectID process = table.processIDs().front();
+    EXPECT_EQ(table.processKey(process), "pid:42");
+    EXPECT_EQ(table.processStreams(process).front()->applicationName, "pw-play");
+    EXPECT_FALSE(table.updateClient({ 7, 42, {}, "pw-play", "pw-play" })) << "nothing new";
+    // A later stream of the client, and the same stream arriving again (it changed) without the client's values.
+    EXPECT_FALSE(table.updateStream(stream(2, 7)).processListChanged);
+    EXPECT_FALSE(table.updateStream(stream(1, 7)).processListChanged);
+    EXPECT_EQ(table.processStreams(process).size(), 2u);
+}
+
+TEST(PulsePropertyReader, AProcessIsNamedByItsApplicationNameThenBinaryThenCommandName)
+{
+    const auto comm = [](pid_t pid) { return pid == 42 ? QStringLiteral("mpv") : QString(); };
+    const std::pair<std::vector<StreamRecord>, QString> cases[] = {
+        { { stream(1, 7, 42, "paplay", "paplay") }, "paplay" },
+        { { stream(1, 7, 42, {}, "pw-cat") }, "pw-cat" },
+        { { stream(1, 7, 42, "  ", {}) }, "mpv" },
+        { { stream(1, 7, 42, {}, "player-bin"), stream(2, 7, 42, "Player") }, "Player" }, // any stream may say
+        { { stream(1, 7, 43) }, "" },
+        { { stream(1, 7) }, "" },
+    };
+    for (const auto& [records, expected] : cases) {
+        std::vector<const StreamRecord*> streams;
+        for (const auto& s : records)
+            streams.push_back(&s);
+        EXPECT_EQ(PulsePropertyReader::processName(streams, comm), expected) << qPrintable(expected);
+    }
+    EXPECT_EQ(PulsePropertyReader::commandName(getpid()), "linux_platform_");
+}
