@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # sonaric --list against the real sound server that with_sound_server.sh started: a player with an application
-# id is listed under it, the null sinks are the output devices, the default one marked, and the platform
+# id and no desktop entry is listed under that id and named by its stream's application name, the null sinks are the output devices, the default one marked, and the platform
 # notice goes to standard error only.
 set -uo pipefail
 sonaric=${1:?path to sonaric}
@@ -18,7 +18,7 @@ sleep 0.5
 status=$?
 fail() { echo "FAIL: $*"; echo "--- stdout"; cat "$work/out"; echo "--- stderr"; cat "$work/err"; exit 1; }
 [ $status -eq 0 ] || fail "exit status $status"
-grep -qP "^org\.example\.ListedPlayer\torg\.example\.ListedPlayer\tpid=$player\tobjects=\[\d+\]$" "$work/out" \
+grep -qP "^paplay\torg\.example\.ListedPlayer\tpid=$player\tobjects=\[\d+\]$" "$work/out" \
     || fail "no line for the player"
 grep -qP '^raw HAL process objects: 1$' "$work/out" || fail "raw count"
 [ "$(grep -cP '^output: .*\tsymbol=\S+(\t\(default\))?$' "$work/out")" -ge 1 ] || fail "no output devices"

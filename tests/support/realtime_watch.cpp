@@ -58,15 +58,15 @@ using Malloc = void* (*)(std::size_t);
 using MutexCall = int (*)(pthread_mutex_t*);
 using RwlockCall = int (*)(pthread_rwlock_t*);
 Malloc nextMalloc = nullptr;
-MutexCall nextMutexLock = nullptr, nextMutexTrylock = nullptr;
-RwlockCall nextRdlock = nullptr, nextWrlock = nullptr;
+[[maybe_unused]] MutexCall nextMutexLock = nullptr, nextMutexTrylock = nullptr;
+[[maybe_unused]] RwlockCall nextRdlock = nullptr, nextWrlock = nullptr;
 
 SONARIC_UNINSTRUMENTED void* realMalloc(std::size_t size)
 {
     return real(nextMalloc, "malloc")(size);
 }
 
-SONARIC_UNINSTRUMENTED void countLock()
+[[maybe_unused]] SONARIC_UNINSTRUMENTED void countLock()
 {
     if (watched())
         count(locks);
@@ -113,6 +113,7 @@ SONARIC_UNINSTRUMENTED void* malloc(std::size_t size)
         count(allocations);
     return realMalloc(size);
 }
+#if !defined(__SANITIZE_THREAD__)
 SONARIC_UNINSTRUMENTED int pthread_mutex_lock(pthread_mutex_t* m)
 {
     countLock();
@@ -133,4 +134,5 @@ SONARIC_UNINSTRUMENTED int pthread_rwlock_wrlock(pthread_rwlock_t* l)
     countLock();
     return real(nextWrlock, "pthread_rwlock_wrlock")(l);
 }
+#endif
 }

@@ -106,7 +106,7 @@ TEST_F(PipeWireGraphTest, CarriesTheTapIntoTheDeviceWithoutAllocatingOrLockingOn
     pthread_mutex_unlock(&probe);
     watching = counting = false;
     ASSERT_GT(allocations.exchange(0), 0);
-    ASSERT_GT(locks.exchange(0), 0);
+    ASSERT_TRUE(locks.exchange(0) > 0 || !kLocksCounted);
 
     counting = true;
     const int callsBefore = calls.load();
