@@ -49,8 +49,8 @@ TEST(ProcessDiscovery, RawProcessesDegradeUnreadableProperties)
     sys.hw.failNext(SimCall::getPropertyData, kAudioHardwareUnspecifiedError, -1, 0, objects[0]);
     const auto raw = ProcessDiscovery::rawProcesses(sys.hw);
     ASSERT_EQ(raw.size(), 2u);
-    EXPECT_EQ(raw[0], (ProcessDiscovery::RawProcess { objects[0], -1, QString(), false }));
-    EXPECT_EQ(raw[1], (ProcessDiscovery::RawProcess { objects[1], 11, QString(), false }));
+    EXPECT_EQ(raw[0], (ProcessDiscovery::RawProcess { objects[0], -1, QString(), false, QString() }));
+    EXPECT_EQ(raw[1], (ProcessDiscovery::RawProcess { objects[1], 11, QString(), false, QString() }));
     EXPECT_TRUE(raw[1].bundleID.isNull()) << "an empty identifier reads as none";
 }
 
