@@ -1,6 +1,6 @@
 // The tap journal is a file in the user's state folder that a crash, a full disk or a person can leave in any
-// shape, and recovery reads it at every start and in the watchdog. Reading gives taps (and held streams) or nothing; what was read
-// is written back unchanged by an update that changes nothing.
+// shape, and recovery reads it at every start and in the watchdog. Reading gives taps (and held streams) or nothing;
+// what was read is written back unchanged by an update that changes nothing.
 
 #include "fuzz/fuzz_support.h"
 #include "platform/audio/linux/tap_journal.h"

@@ -70,8 +70,8 @@ protected:
                 hw->getPropertyDataSize(
                     kAudioObjectSystemObject, globalAddress(kAudioHardwarePropertyProcessObjectList), &size);
                 std::vector<AudioObjectID> ids(size / 4);
-                hw->getPropertyData(kAudioObjectSystemObject,
-                    globalAddress(kAudioHardwarePropertyProcessObjectList), &size, ids.data());
+                hw->getPropertyData(kAudioObjectSystemObject, globalAddress(kAudioHardwarePropertyProcessObjectList),
+                    &size, ids.data());
                 for (AudioObjectID id : ids) {
                     std::int32_t p = 0;
                     std::uint32_t s = 4;
@@ -189,8 +189,8 @@ protected:
         if (now) {
             for (const auto& change : RestoreMemory::changes(*memoryBefore, *now))
                 changed << change.name + "=" + now->at(change.name).device + "/"
-                        + QString::number(now->at(change.name).volume.empty() ? 0u : now->at(change.name).volume[0]) + "/"
-                        + QString::number(now->at(change.name).mute);
+                        + QString::number(now->at(change.name).volume.empty() ? 0u : now->at(change.name).volume[0])
+                        + "/" + QString::number(now->at(change.name).mute);
             for (const auto& [name, entry] : *memoryBefore)
                 if (!now->contains(name))
                     changed << name + " removed";
@@ -257,8 +257,8 @@ TEST_F(StreamLevelsTest, ThePropertiesAreSettableOnProcessesOnlyAndReadBackAsSet
     EXPECT_EQ(volume, 0.5f);
     EXPECT_EQ(mute, 1u);
     EXPECT_EQ(routed, headphones);
-    EXPECT_TRUE(streamsSettle(player.pid(),
-        [](const Seen& s) { return near(s.volume, stereo(0.5)) && s.muted && s.sink == "headphones"; }));
+    EXPECT_TRUE(streamsSettle(
+        player.pid(), [](const Seen& s) { return near(s.volume, stereo(0.5)) && s.muted && s.sink == "headphones"; }));
 
     release(process);
     EXPECT_TRUE(streamsSettle(
@@ -268,20 +268,22 @@ TEST_F(StreamLevelsTest, ThePropertiesAreSettableOnProcessesOnlyAndReadBackAsSet
 
 TEST_F(StreamLevelsTest, HalfIsHeardAtHalfWithoutATapAndALaterStreamGetsItToo)
 {
-    ChildProcess player(testPlayerPath(),
-        { "--app-id", "org.example.Half", "--role", "music", "--second-stream-after", "1500" });
+    ChildProcess player(
+        testPlayerPath(), { "--app-id", "org.example.Half", "--role", "music", "--second-stream-after", "1500" });
     const AudioObjectID process = processOf(player.pid());
     ASSERT_NE(process, 0u);
     ASSERT_EQ(set(process, kAudioProcessPropertyVolumeScalar, 0.5f), noErr);
 
     EXPECT_EQ(sinkNames().size(), 2) << qPrintable(sinkNames().join(' '));
     // Both streams: the first one set directly, the second as it appears.
-    EXPECT_TRUE(streamsSettle(player.pid(), [](const Seen& s) { return near(s.volume, stereo(0.5)); }, 2));
+    EXPECT_TRUE(streamsSettle(
+        player.pid(), [](const Seen& s) { return near(s.volume, stereo(0.5)); }, 2));
     // (Two sines of one frequency may cancel: what is heard is measured with one stream below.)
     EXPECT_LE(recordSink("speakers", 300).peak, 1.02f);
 
     release(process);
-    EXPECT_TRUE(streamsSettle(player.pid(), [](const Seen& s) { return near(s.volume, stereo(1.0)); }, 2));
+    EXPECT_TRUE(streamsSettle(
+        player.pid(), [](const Seen& s) { return near(s.volume, stereo(1.0)); }, 2));
     expectMemoryUntouched();
 }
 
@@ -312,8 +314,10 @@ TEST_F(StreamLevelsTest, AStreamInATapOnlyGetsWhereTheTapSendsItBackChanged)
     const QVariantMap dictionary { { kAudioAggregateDeviceNameKey, "levels" },
         { kAudioAggregateDeviceUIDKey, "levels.aggregate" }, { kAudioAggregateDeviceMainSubDeviceKey, "speakers" },
         { kAudioAggregateDeviceIsPrivateKey, true }, { kAudioAggregateDeviceTapAutoStartKey, true },
-        { kAudioAggregateDeviceSubDeviceListKey, QVariantList { QVariantMap { { kAudioSubDeviceUIDKey, "speakers" } } } },
-        { kAudioAggregateDeviceTapListKey, QVariantList { QVariantMap { { kAudioSubTapUIDKey, description.uuid } } } } };
+        { kAudioAggregateDeviceSubDeviceListKey,
+            QVariantList { QVariantMap { { kAudioSubDeviceUIDKey, "speakers" } } } },
+        { kAudioAggregateDeviceTapListKey,
+            QVariantList { QVariantMap { { kAudioSubTapUIDKey, description.uuid } } } } };
     ASSERT_EQ(hw->createAggregateDevice(dictionary, &aggregate), noErr);
     AudioDeviceIOProcID proc = nullptr;
     ASSERT_EQ(hw->createIOProcIDWithBlock(&proc, aggregate, nullptr, [](auto...) {}), noErr);
@@ -337,8 +341,8 @@ TEST_F(StreamLevelsTest, AStreamInATapOnlyGetsWhereTheTapSendsItBackChanged)
     EXPECT_TRUE(waitFor([&] { return sinksOfProcess(player.pid()) == QStringList { "headphones" }; }, 3s));
 
     release(process);
-    EXPECT_TRUE(streamsSettle(
-        player.pid(), [](const Seen& s) { return s.sink == "speakers" && near(s.volume, stereo(1.0)); }));
+    EXPECT_TRUE(
+        streamsSettle(player.pid(), [](const Seen& s) { return s.sink == "speakers" && near(s.volume, stereo(1.0)); }));
     expectMemoryUntouched();
 }
 
@@ -361,7 +365,8 @@ TEST_F(StreamLevelsTest, ARouteReleasedWhileTheStreamIsInATapSendsItBackToItsOwn
         { kAudioAggregateDeviceTapAutoStartKey, true },
         { kAudioAggregateDeviceSubDeviceListKey,
             QVariantList { QVariantMap { { kAudioSubDeviceUIDKey, "headphones" } } } },
-        { kAudioAggregateDeviceTapListKey, QVariantList { QVariantMap { { kAudioSubTapUIDKey, description.uuid } } } } };
+        { kAudioAggregateDeviceTapListKey,
+            QVariantList { QVariantMap { { kAudioSubTapUIDKey, description.uuid } } } } };
     ASSERT_EQ(hw->createAggregateDevice(dictionary, &aggregate), noErr);
     AudioDeviceIOProcID proc = nullptr;
     ASSERT_EQ(hw->createIOProcIDWithBlock(&proc, aggregate, nullptr, [](auto...) {}), noErr);
@@ -417,8 +422,8 @@ TEST_F(StreamLevelsTest, QuitAndSigkillLeaveNothingBehindForTheApplicationsNextS
             std::unique_ptr<ChildProcess> holder;
             if (kill) {
                 holder = std::make_unique<ChildProcess>(tapHolderPath(),
-                    QStringList { "--pid", QString::number(player.pid()), "--gain", "0.25", "--level", "1",
-                        "--device", "headphones", "--journal", journal });
+                    QStringList { "--pid", QString::number(player.pid()), "--gain", "0.25", "--level", "1", "--device",
+                        "headphones", "--journal", journal });
                 ASSERT_EQ(holder->readLine(15000), QStringLiteral("ready"));
             } else {
                 const AudioObjectID process = processOf(player.pid());
@@ -426,8 +431,8 @@ TEST_F(StreamLevelsTest, QuitAndSigkillLeaveNothingBehindForTheApplicationsNextS
                 ASSERT_EQ(set(process, kAudioProcessPropertyMute, std::uint32_t(1)), noErr);
                 ASSERT_EQ(set(process, kAudioProcessPropertyOutputDevice, device("headphones")), noErr);
             }
-            ASSERT_TRUE(streamsSettle(player.pid(),
-                [](const Seen& s) { return near(s.volume, stereo(0.25)) && s.sink == "headphones"; }));
+            ASSERT_TRUE(streamsSettle(
+                player.pid(), [](const Seen& s) { return near(s.volume, stereo(0.25)) && s.sink == "headphones"; }));
 
             if (kill)
                 holder->kill(SIGKILL); // the watchdog puts it back

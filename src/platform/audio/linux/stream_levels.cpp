@@ -125,7 +125,8 @@ OSStatus StreamLevels::data(
 OSStatus StreamLevels::set(PulseConnection& connection, AudioObjectID process, AudioObjectPropertySelector selector,
     std::uint32_t dataSize, const void* data)
 {
-    const std::uint32_t expected = selector == kAudioProcessPropertyVolumeScalar ? sizeof(float) : sizeof(std::uint32_t);
+    const std::uint32_t expected
+        = selector == kAudioProcessPropertyVolumeScalar ? sizeof(float) : sizeof(std::uint32_t);
     if (!data)
         return kAudio_ParamError;
     if (dataSize != expected)
@@ -296,8 +297,8 @@ OSStatus StreamLevels::applyProcess(
         });
     }
 
-    const bool writes = std::any_of(steps.begin(), steps.end(),
-        [](const Step& s) { return s.volume || s.mute || !s.moveTo.isEmpty(); });
+    const bool writes = std::any_of(
+        steps.begin(), steps.end(), [](const Step& s) { return s.volume || s.mute || !s.moveTo.isEmpty(); });
     std::vector<std::uint32_t> failed;
     if (writes) {
         const auto before = RestoreMemory::read(connection);
@@ -346,9 +347,9 @@ OSStatus StreamLevels::applyProcess(
     {
         std::lock_guard tableLock(m_table.mutex());
         for (std::uint32_t index : failed)
-            lost = lost
-                || std::any_of(m_table.streams().begin(), m_table.streams().end(),
-                    [&](const StreamRecord& s) { return s.index == index; });
+            lost = lost || std::any_of(m_table.streams().begin(), m_table.streams().end(), [&](const StreamRecord& s) {
+                return s.index == index;
+            });
     }
     if (neutral && !lost) {
         {
@@ -421,7 +422,8 @@ void StreamLevels::scrubRestoreMemory(PulseConnection& connection)
     {
         std::lock_guard lock(m_mutex);
         for (const auto& change : needed)
-            if (std::none_of(m_restore.begin(), m_restore.end(), [&](const RestoreChange& r) { return r.name == change.name; })) {
+            if (std::none_of(m_restore.begin(), m_restore.end(),
+                    [&](const RestoreChange& r) { return r.name == change.name; })) {
                 m_restore.push_back(change);
                 record = !m_held.empty();
             }

@@ -91,8 +91,8 @@ QJsonObject levelsToJson(const JournalLevels& levels)
         QJsonArray volume;
         for (auto v : s.originalVolume)
             volume.append(qint64(v));
-        streams.append(QJsonObject { { "index", qint64(s.index) }, { "pid", s.pid },
-            { "originalSink", s.originalSink }, { "originalVolume", volume }, { "originalMute", s.originalMute } });
+        streams.append(QJsonObject { { "index", qint64(s.index) }, { "pid", s.pid }, { "originalSink", s.originalSink },
+            { "originalVolume", volume }, { "originalMute", s.originalMute } });
     }
     return { { "owner", levels.owner }, { "server", levels.server }, { "streams", streams },
         { "restore", restoreToJson(levels.restore) } };

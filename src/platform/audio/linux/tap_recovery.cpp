@@ -79,9 +79,8 @@ RecoveryReport run(
             continue;
         levelMemory.insert(levelMemory.end(), entry.restore.begin(), entry.restore.end());
         for (const auto& held : entry.streams) {
-            const auto stream = std::find_if(nowStreams->begin(), nowStreams->end(), [&](const StreamRecord& s) {
-                return s.index == held.index && (held.pid <= 0 || s.pid == held.pid);
-            });
+            const auto stream = std::find_if(nowStreams->begin(), nowStreams->end(),
+                [&](const StreamRecord& s) { return s.index == held.index && (held.pid <= 0 || s.pid == held.pid); });
             if (stream == nowStreams->end())
                 continue;
             if (!held.originalVolume.empty() && held.originalVolume.size() == stream->volume.size()
