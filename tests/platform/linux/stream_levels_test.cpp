@@ -2,6 +2,7 @@
 // a real server: what the streams get, what a tap does with them, what someone else's change does, and that
 // nothing of it outlives us (release, quit, SIGKILL), in the server's memory neither.
 
+#include "audio/ca.h"
 #include "platform/audio/linux/pulse_audio_hardware.h"
 #include "platform/audio/linux/pulse_connection.h"
 #include "platform/audio/linux/pulse_query.h"
@@ -11,7 +12,6 @@
 
 #include <gtest/gtest.h>
 
-#include <pulse/def.h>
 #include <pulse/volume.h>
 
 #include <csignal>
@@ -25,6 +25,7 @@ namespace
 {
 
 struct Seen {
+    std::uint32_t index = 0;
     std::vector<std::uint32_t> volume;
     bool muted = false;
     QString sink;
@@ -66,38 +67,17 @@ protected:
         AudioObjectID found = 0;
         waitFor(
             [&] {
-                std::uint32_t size = 0;
-                hw->getPropertyDataSize(
-                    kAudioObjectSystemObject, globalAddress(kAudioHardwarePropertyProcessObjectList), &size);
-                std::vector<AudioObjectID> ids(size / 4);
-                hw->getPropertyData(kAudioObjectSystemObject, globalAddress(kAudioHardwarePropertyProcessObjectList),
-                    &size, ids.data());
-                for (AudioObjectID id : ids) {
-                    std::int32_t p = 0;
-                    std::uint32_t s = 4;
-                    if (hw->getPropertyData(id, globalAddress(kAudioProcessPropertyPID), &s, &p) == noErr && p == pid)
+                for (AudioObjectID id :
+                    CA::array(*hw, kAudioObjectSystemObject, kAudioHardwarePropertyProcessObjectList))
+                    if (CA::uint32(*hw, id, kAudioProcessPropertyPID) == std::uint32_t(pid))
                         found = id;
-                }
                 return found != 0;
             },
             5s);
         return found;
     }
 
-    AudioObjectID device(const QString& uid)
-    {
-        std::uint32_t size = 0;
-        hw->getPropertyDataSize(kAudioObjectSystemObject, globalAddress(kAudioHardwarePropertyDevices), &size);
-        std::vector<AudioObjectID> ids(size / 4);
-        hw->getPropertyData(kAudioObjectSystemObject, globalAddress(kAudioHardwarePropertyDevices), &size, ids.data());
-        for (AudioObjectID id : ids) {
-            QString u;
-            hw->getPropertyString(id, globalAddress(kAudioDevicePropertyDeviceUID), &u);
-            if (u == uid)
-                return id;
-        }
-        return 0;
-    }
+    AudioObjectID device(const QString& uid) { return CA::device(*hw, uid).value_or(0); }
 
     template <typename T> OSStatus set(AudioObjectID object, AudioObjectPropertySelector selector, T value)
     {
@@ -115,28 +95,14 @@ protected:
     std::vector<Seen> streamsOf(pid_t pid)
     {
         std::vector<Seen> seen;
-        const auto sinks = PulseQuery::sinks(observer);
-        const auto streams = PulseQuery::streams(observer);
-        if (!sinks || !streams)
-            return seen;
-        for (const auto& s : *streams) {
-            if (s.pid != pid)
-                continue;
-            Seen one { s.volume, s.muted, {} };
-            for (const auto& sink : *sinks)
-                if (sink.index == s.sink)
-                    one.sink = sink.name;
-            seen.push_back(one);
+        const auto sinks = PulseQuery::sinks(observer).value_or(std::vector<SinkRecord> {});
+        for (const auto& s : PulseQuery::streams(observer).value_or(std::vector<StreamRecord> {})) {
+            const auto sink
+                = std::find_if(sinks.begin(), sinks.end(), [&](const auto& k) { return k.index == s.sink; });
+            if (s.pid == pid)
+                seen.push_back({ s.index, s.volume, s.muted, sink == sinks.end() ? QString() : sink->name });
         }
         return seen;
-    }
-
-    std::uint32_t streamIndexOf(pid_t pid)
-    {
-        for (const auto& s : PulseQuery::streams(observer).value_or(std::vector<StreamRecord> {}))
-            if (s.pid == pid)
-                return s.index;
-        return PA_INVALID_INDEX;
     }
 
     /// Waits until every stream of `pid` (at least `count`) satisfies `check`.
@@ -152,21 +118,15 @@ protected:
 
     static bool near(const std::vector<std::uint32_t>& a, const std::vector<std::uint32_t>& b)
     {
-        if (a.size() != b.size())
-            return false;
-        for (std::size_t c = 0; c < a.size(); ++c)
-            if (std::abs(std::int64_t(a[c]) - std::int64_t(b[c])) > 2)
-                return false;
-        return true;
+        return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](std::uint32_t x, std::uint32_t y) {
+            return std::abs(std::int64_t(x) - std::int64_t(y)) <= 2;
+        });
     }
 
-    /// The server remembers for later streams exactly what it remembered before the test.
+    /// The server remembers for later streams exactly what it remembered before the test. (It adds entries that
+    /// remember nothing for each new stream by itself; PipeWire's table stays empty, see docs/linux-audio.md.)
     void expectMemoryUntouched()
     {
-        if (!memoryBefore)
-            return;
-        // PipeWire's session manager writes its memory a moment after a change.
-        // The server adds an entry that remembers nothing for each new stream (and the recorder's) by itself.
         const auto remembered = [](const RestoreTable& table) {
             RestoreTable result;
             for (const auto& [name, entry] : table)
@@ -174,28 +134,45 @@ protected:
                     result[name] = entry;
             return result;
         };
-        std::optional<RestoreTable> now;
-        const bool same = waitFor(
-            [&] {
-                now = RestoreMemory::read(observer);
-                return now && remembered(*now) == remembered(*memoryBefore);
-            },
-            2s);
-        if (now) {
-            *now = remembered(*now);
-            *memoryBefore = remembered(*memoryBefore);
+        if (memoryBefore) {
+            EXPECT_TRUE(waitFor(
+                [&] {
+                    const auto now = RestoreMemory::read(observer);
+                    return now && remembered(*now) == remembered(*memoryBefore);
+                },
+                2s));
         }
-        QStringList changed;
-        if (now) {
-            for (const auto& change : RestoreMemory::changes(*memoryBefore, *now))
-                changed << change.name + "=" + now->at(change.name).device + "/"
-                        + QString::number(now->at(change.name).volume.empty() ? 0u : now->at(change.name).volume[0])
-                        + "/" + QString::number(now->at(change.name).mute);
-            for (const auto& [name, entry] : *memoryBefore)
-                if (!now->contains(name))
-                    changed << name + " removed";
-        }
-        EXPECT_TRUE(same) << "remembered entries changed: " << qPrintable(changed.join(", "));
+    }
+
+    struct Tap {
+        AudioObjectID tap = 0, aggregate = 0;
+        AudioDeviceIOProcID proc = nullptr;
+    };
+    /// Taps `process` into `output` as the engine does for a boost, and waits until its streams are in.
+    Tap startTap(AudioObjectID process, const QString& uuid, const QString& output)
+    {
+        Tap t;
+        auto description = CATapDescription::stereoMixdownOfProcesses({ process });
+        description.uuid = uuid;
+        description.muteBehavior = CATapMuteBehavior::CATapMutedWhenTapped;
+        EXPECT_EQ(hw->createProcessTap(description, &t.tap), noErr);
+        const QVariantMap dictionary { { kAudioAggregateDeviceUIDKey, uuid + ".aggregate" },
+            { kAudioAggregateDeviceMainSubDeviceKey, output }, { kAudioAggregateDeviceIsPrivateKey, true },
+            { kAudioAggregateDeviceSubDeviceListKey,
+                QVariantList { QVariantMap { { kAudioSubDeviceUIDKey, output } } } },
+            { kAudioAggregateDeviceTapListKey, QVariantList { QVariantMap { { kAudioSubTapUIDKey, uuid } } } } };
+        EXPECT_EQ(hw->createAggregateDevice(dictionary, &t.aggregate), noErr);
+        EXPECT_EQ(hw->createIOProcIDWithBlock(&t.proc, t.aggregate, nullptr, [](auto...) {}), noErr);
+        EXPECT_EQ(hw->deviceStart(t.aggregate, t.proc), noErr);
+        EXPECT_TRUE(waitFor([&] { return hw->isTapping(t.aggregate); }, 5s));
+        return t;
+    }
+    void stopTap(const Tap& t)
+    {
+        hw->deviceStop(t.aggregate, t.proc);
+        hw->destroyIOProcID(t.aggregate, t.proc);
+        hw->destroyAggregateDevice(t.aggregate);
+        hw->destroyProcessTap(t.tap);
     }
 
     QString journal;
@@ -301,86 +278,32 @@ TEST_F(StreamLevelsTest, OneStreamAtHalfPlaysAtHalfTheAmplitude)
     release(process);
 }
 
-TEST_F(StreamLevelsTest, AStreamInATapOnlyGetsWhereTheTapSendsItBackChanged)
+TEST_F(StreamLevelsTest, AStreamInATapIsNotMovedOnlyWhereTheTapSendsItBackChanges)
 {
     ChildProcess player(testPlayerPath(), { "--app-id", "org.example.Tapped", "--amplitude", "0.1" });
     const AudioObjectID process = processOf(player.pid());
     ASSERT_NE(process, 0u);
-    auto description = CATapDescription::stereoMixdownOfProcesses({ process });
-    description.uuid = "0f0e0d0c-aaaa-bbbb-cccc-00000000000a";
-    description.muteBehavior = CATapMuteBehavior::CATapMutedWhenTapped;
-    AudioObjectID tap = 0, aggregate = 0;
-    ASSERT_EQ(hw->createProcessTap(description, &tap), noErr);
-    const QVariantMap dictionary { { kAudioAggregateDeviceNameKey, "levels" },
-        { kAudioAggregateDeviceUIDKey, "levels.aggregate" }, { kAudioAggregateDeviceMainSubDeviceKey, "speakers" },
-        { kAudioAggregateDeviceIsPrivateKey, true }, { kAudioAggregateDeviceTapAutoStartKey, true },
-        { kAudioAggregateDeviceSubDeviceListKey,
-            QVariantList { QVariantMap { { kAudioSubDeviceUIDKey, "speakers" } } } },
-        { kAudioAggregateDeviceTapListKey,
-            QVariantList { QVariantMap { { kAudioSubTapUIDKey, description.uuid } } } } };
-    ASSERT_EQ(hw->createAggregateDevice(dictionary, &aggregate), noErr);
-    AudioDeviceIOProcID proc = nullptr;
-    ASSERT_EQ(hw->createIOProcIDWithBlock(&proc, aggregate, nullptr, [](auto...) {}), noErr);
-    ASSERT_EQ(hw->deviceStart(aggregate, proc), noErr);
-    ASSERT_TRUE(waitFor([&] { return hw->isTapping(aggregate); }, 5s));
+
+    // Crossing unity downwards: the level is set while the stream is in the tap, then the tap is torn down.
+    const Tap boost = startTap(process, "0f0e0d0c-aaaa-bbbb-cccc-00000000000a", "speakers");
     const QString tapSink = sinksOfProcess(player.pid()).value(0);
     ASSERT_TRUE(tapSink.startsWith("sonaric_tap_"));
-
-    // Volume and mute apply in the tap; the device only changes the way back.
     ASSERT_EQ(set(process, kAudioProcessPropertyVolumeScalar, 0.5f), noErr);
     ASSERT_EQ(set(process, kAudioProcessPropertyOutputDevice, device("headphones")), noErr);
     EXPECT_TRUE(streamsSettle(player.pid(), [&](const Seen& s) { return near(s.volume, stereo(0.5)); }));
     std::this_thread::sleep_for(300ms);
     EXPECT_EQ(sinksOfProcess(player.pid()), QStringList { tapSink });
-
-    // The way up: the tap is torn down with the level still routed, and the stream lands on the level's device.
-    hw->deviceStop(aggregate, proc);
-    hw->destroyIOProcID(aggregate, proc);
-    hw->destroyAggregateDevice(aggregate);
-    hw->destroyProcessTap(tap);
+    stopTap(boost);
     EXPECT_TRUE(waitFor([&] { return sinksOfProcess(player.pid()) == QStringList { "headphones" }; }, 3s));
 
+    // Upwards: the tap is built on the level's device, then the level is released with the stream in it; when
+    // the tap ends the stream goes back to its own sink.
+    const Tap again = startTap(process, "0f0e0d0c-aaaa-bbbb-cccc-00000000000b", "headphones");
     release(process);
+    EXPECT_TRUE(sinksOfProcess(player.pid()).value(0).startsWith("sonaric_tap_"));
+    stopTap(again);
     EXPECT_TRUE(
         streamsSettle(player.pid(), [](const Seen& s) { return s.sink == "speakers" && near(s.volume, stereo(1.0)); }));
-    expectMemoryUntouched();
-}
-
-TEST_F(StreamLevelsTest, ARouteReleasedWhileTheStreamIsInATapSendsItBackToItsOwnSink)
-{
-    ChildProcess player(testPlayerPath(), { "--app-id", "org.example.Up", "--amplitude", "0.1" });
-    const AudioObjectID process = processOf(player.pid());
-    ASSERT_NE(process, 0u);
-    ASSERT_EQ(set(process, kAudioProcessPropertyOutputDevice, device("headphones")), noErr);
-    ASSERT_TRUE(waitFor([&] { return sinksOfProcess(player.pid()) == QStringList { "headphones" }; }, 3s));
-
-    // Crossing unity upwards: the tap first, then the level released while the stream is in the tap.
-    auto description = CATapDescription::stereoMixdownOfProcesses({ process });
-    description.uuid = "0f0e0d0c-aaaa-bbbb-cccc-00000000000b";
-    description.muteBehavior = CATapMuteBehavior::CATapMutedWhenTapped;
-    AudioObjectID tap = 0, aggregate = 0;
-    ASSERT_EQ(hw->createProcessTap(description, &tap), noErr);
-    const QVariantMap dictionary { { kAudioAggregateDeviceNameKey, "up" }, { kAudioAggregateDeviceUIDKey, "up.agg" },
-        { kAudioAggregateDeviceMainSubDeviceKey, "headphones" }, { kAudioAggregateDeviceIsPrivateKey, true },
-        { kAudioAggregateDeviceTapAutoStartKey, true },
-        { kAudioAggregateDeviceSubDeviceListKey,
-            QVariantList { QVariantMap { { kAudioSubDeviceUIDKey, "headphones" } } } },
-        { kAudioAggregateDeviceTapListKey,
-            QVariantList { QVariantMap { { kAudioSubTapUIDKey, description.uuid } } } } };
-    ASSERT_EQ(hw->createAggregateDevice(dictionary, &aggregate), noErr);
-    AudioDeviceIOProcID proc = nullptr;
-    ASSERT_EQ(hw->createIOProcIDWithBlock(&proc, aggregate, nullptr, [](auto...) {}), noErr);
-    ASSERT_EQ(hw->deviceStart(aggregate, proc), noErr);
-    ASSERT_TRUE(waitFor([&] { return hw->isTapping(aggregate); }, 5s));
-    release(process);
-    std::this_thread::sleep_for(200ms);
-    EXPECT_TRUE(sinksOfProcess(player.pid()).value(0).startsWith("sonaric_tap_"));
-
-    hw->deviceStop(aggregate, proc);
-    hw->destroyIOProcID(aggregate, proc);
-    hw->destroyAggregateDevice(aggregate);
-    hw->destroyProcessTap(tap);
-    EXPECT_TRUE(waitFor([&] { return sinksOfProcess(player.pid()) == QStringList { "speakers" }; }, 3s));
     expectMemoryUntouched();
 }
 
@@ -392,7 +315,9 @@ TEST_F(StreamLevelsTest, AnotherMixersChangeBecomesTheStreamsOwnAndIsNotFoughtOv
     ASSERT_EQ(set(process, kAudioProcessPropertyVolumeScalar, 0.5f), noErr);
     ASSERT_TRUE(streamsSettle(player.pid(), [](const Seen& s) { return near(s.volume, stereo(0.5)); }));
 
-    const QString index = QString::number(streamIndexOf(player.pid()));
+    const auto seen = streamsOf(player.pid());
+    ASSERT_EQ(seen.size(), 1u);
+    const QString index = QString::number(seen[0].index);
     pactl({ "set-sink-input-volume", index, "40%" });
     pactl({ "set-sink-input-mute", index, "1" });
     const std::vector<std::uint32_t> outside { PA_VOLUME_NORM * 40 / 100, PA_VOLUME_NORM * 40 / 100 };

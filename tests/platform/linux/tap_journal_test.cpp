@@ -89,22 +89,3 @@ TEST(TapJournal, AJournalFromBeforeLevelsLoadsAndKeepsItsTapsWhenLevelsAreAdded)
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_FALSE(file.readAll().contains("levels"));
 }
-
-TEST(TapJournal, AHeldStreamsVolumeOutOfRangeIsDroppedNotWrapped)
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath("audio-taps.json");
-    {
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(R"({"taps": [], "levels": [{"owner": "o", "server": "s", "streams": [
-            {"index": 1, "pid": 5, "originalSink": "speakers", "originalVolume": [65536, -1], "originalMute": true},
-            {"index": 2, "pid": 5, "originalVolume": [4294967296]}]}]})");
-    }
-    const auto levels = TapJournal(path).readLevels();
-    ASSERT_EQ(levels.size(), 1u);
-    ASSERT_EQ(levels[0].streams.size(), 2u);
-    EXPECT_TRUE(levels[0].streams[0].originalVolume.empty());
-    EXPECT_TRUE(levels[0].streams[0].originalMute);
-    EXPECT_TRUE(levels[0].streams[1].originalVolume.empty());
-}
