@@ -36,6 +36,9 @@ using namespace std::chrono_literals;
 namespace
 {
 
+/// The smallest boost: the tap path at work without changing what is heard.
+const float kJustAboveUnity = std::nextafter(1.0f, 2.0f);
+
 constexpr std::uint32_t kClickPeriod = 12000; // frames between clicks: 250 ms at 48 kHz
 
 /// A click train on one channel of a stream of its own connection; `pidProperty` lets one process stand for
@@ -232,8 +235,9 @@ int latency()
 
     TapEngine engine(*hw);
     const AudioObjectID process = processOf(*hw, fakePid);
-    // Unity gain with a route: the tap path at work without changing the level.
-    engine.apply(QStringLiteral("bench.measured"), { process }, 1.0f, QStringLiteral("speakers"));
+    // Just above unity: only a boost takes the tap path (a level up to unity and a route are carried by the
+    // server), and the level stays as good as unchanged.
+    engine.apply(QStringLiteral("bench.measured"), { process }, kJustAboveUnity, QStringLiteral("speakers"));
     const bool tapped = waitFor([&] { return allTapped({ fakePid }); }, 10s);
     std::this_thread::sleep_for(1500ms);
     const auto viaTap = clickGap(3);
@@ -273,8 +277,8 @@ int load(int baselineSeconds, int seconds)
 
     TapEngine engine(*hw);
     for (int i = 0; i < 3; ++i)
-        engine.apply(
-            QStringLiteral("bench.player%1").arg(i), { processOf(*hw, pids[std::size_t(i)]) }, 0.5f, std::nullopt);
+        engine.apply(QStringLiteral("bench.player%1").arg(i), { processOf(*hw, pids[std::size_t(i)]) }, kJustAboveUnity,
+            std::nullopt);
     const bool tapped = waitFor([&] { return allTapped(pids); }, 15s);
     std::this_thread::sleep_for(1s);
     const std::uint64_t underrunsAfterMove = hw->totalUnderruns();

@@ -49,7 +49,13 @@ PulseAudioHardware::PulseAudioHardware(Options options)
     m_reconnection = std::make_unique<PulseReconnection>(*m_table, *m_tapSinks, *m_aggregates, m_ops, *m_control,
         m_options.requestTimeoutMs, m_options.serverGraceMs,
         PulseReconnection::Hooks {
-            [this](std::unique_ptr<PulseConnection> connection) { return adopt(std::move(connection)); },
+            [this](std::unique_ptr<PulseConnection> connection) {
+                PulseConnection* adopted = adopt(std::move(connection));
+                // After the rebuild (which runs on the same queue): the streams may be new ones.
+                if (adopted)
+                    later([this](PulseConnection& c) { m_levels->reapply(c); });
+                return adopted;
+            },
             [this] { announceAll(); },
         });
 }

@@ -198,6 +198,26 @@ void StreamLevels::releaseAll(PulseConnection& connection)
         applyProcess(connection, key, std::nullopt);
 }
 
+void StreamLevels::reapply(PulseConnection& connection)
+{
+    std::vector<QString> keys;
+    {
+        std::lock_guard tableLock(m_table.mutex());
+        std::lock_guard lock(m_mutex);
+        const auto& streams = m_table.streams();
+        std::erase_if(m_held, [&](const auto& entry) {
+            return std::none_of(streams.begin(), streams.end(), [&](const StreamRecord& s) {
+                return s.index == entry.first && s.processKey() == entry.second.processKey;
+            });
+        });
+        for (const auto& [key, level] : m_levels)
+            keys.push_back(key);
+    }
+    writeJournal();
+    for (const auto& key : keys)
+        applyProcess(connection, key, std::nullopt);
+}
+
 OSStatus StreamLevels::applyProcess(
     PulseConnection& connection, const QString& processKey, std::optional<std::uint32_t> only)
 {

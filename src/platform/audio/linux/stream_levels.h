@@ -61,6 +61,9 @@ public:
     void applyToStream(PulseConnection& connection, std::uint32_t index);
     /// Releases every process, at the end.
     void releaseAll(PulseConnection& connection);
+    /// After the server came back: forgets the held streams it no longer has (a restarted server numbers its
+    /// streams anew, so the pid must match too) and gives every process its level again.
+    void reapply(PulseConnection& connection);
     /// Puts back what the server wrote into its stream memory after our changes had been undone there: every
     /// entry keyed by a held stream's application id, name or media role goes back to how it was before our
     /// first change, while anything is held and for a few seconds after the last release.

@@ -64,7 +64,14 @@ public:
     /// Whether the process named by an owner token still runs (the same pid with the same start time).
     static bool isOwnerAlive(const QString& owner);
 
+    struct Contents {
+        std::vector<JournalTap> taps;
+        std::vector<JournalLevels> levels;
+    };
+
     const QString& path() const { return m_path; }
+    /// Taps and levels from one read of the file.
+    Contents readAll() const;
     std::vector<JournalTap> read() const;
     /// Applies `change` to the current content under the journal's lock and writes the result.
     bool update(const std::function<void(std::vector<JournalTap>&)>& change);
@@ -78,11 +85,6 @@ public:
     bool addRestore(const QString& sink, const std::vector<RestoreChange>& changes);
 
 private:
-    struct Contents {
-        std::vector<JournalTap> taps;
-        std::vector<JournalLevels> levels;
-    };
-    Contents readAll() const;
     bool write(const std::function<void(Contents&)>& change);
 
     QString m_path;

@@ -24,7 +24,9 @@ RecoveryReport run(
     if (!sinks || !streams)
         return report;
     const QString server = connection.serverName();
-    const auto recorded = journal.read();
+    // One read: the journal may be anything a path can name, a pipe included.
+    const TapJournal::Contents contents = journal.readAll();
+    const auto& recorded = contents.taps;
 
     QSet<QString> liveSinks, deadSinks;
     for (const auto& sink : *sinks) {
@@ -70,12 +72,15 @@ RecoveryReport run(
 
     // Then the levels: every held stream gets the volume, mute and sink it had of its own. Its process may be
     // another by now if the server reuses stream indices, so the pid has to match too.
-    const auto levels = journal.readLevels();
+    std::vector<JournalLevels> levels;
+    for (const auto& entry : contents.levels)
+        if (entry.server == server && abandoned(entry.owner))
+            levels.push_back(entry);
     std::vector<RestoreChange> levelMemory;
-    const auto nowStreams = PulseQuery::streams(connection);
-    const auto before = RestoreMemory::read(connection);
+    const auto nowStreams = levels.empty() ? std::nullopt : PulseQuery::streams(connection);
+    const auto before = levels.empty() ? std::nullopt : RestoreMemory::read(connection);
     for (const auto& entry : levels) {
-        if (entry.server != server || !abandoned(entry.owner) || !nowStreams)
+        if (!nowStreams)
             continue;
         levelMemory.insert(levelMemory.end(), entry.restore.begin(), entry.restore.end());
         for (const auto& held : entry.streams) {
