@@ -108,12 +108,17 @@ protected:
     /// Waits until every stream of `pid` (at least `count`) satisfies `check`.
     bool streamsSettle(pid_t pid, const std::function<bool(const Seen&)>& check, std::size_t count = 1)
     {
-        return waitFor(
+        std::vector<Seen> seen;
+        const bool settled = waitFor(
             [&] {
-                const auto seen = streamsOf(pid);
+                seen = streamsOf(pid);
                 return seen.size() >= count && std::all_of(seen.begin(), seen.end(), check);
             },
             3s);
+        for (const auto& s : settled ? std::vector<Seen> {} : seen)
+            ADD_FAILURE() << "stream " << s.index << " on " << s.sink.toStdString() << " at "
+                          << (s.volume.empty() ? 0u : s.volume[0]) << (s.muted ? ", muted" : "");
+        return settled;
     }
 
     static bool near(const std::vector<std::uint32_t>& a, const std::vector<std::uint32_t>& b)
@@ -134,13 +139,24 @@ protected:
                     result[name] = entry;
             return result;
         };
-        if (memoryBefore) {
-            EXPECT_TRUE(waitFor(
+        std::optional<RestoreTable> now;
+        if (memoryBefore
+            && !waitFor(
                 [&] {
-                    const auto now = RestoreMemory::read(observer);
+                    now = RestoreMemory::read(observer);
                     return now && remembered(*now) == remembered(*memoryBefore);
                 },
-                2s));
+                2s)) {
+            for (const auto& change :
+                RestoreMemory::changes(remembered(*memoryBefore), remembered(now.value_or(RestoreTable {}))))
+                ADD_FAILURE() << "remembered differently now: " << change.name.toStdString() << " (was "
+                              << (change.original ? change.original->device.toStdString() + " "
+                                             + std::to_string(change.original->volume.size()) + " channels"
+                                                  : std::string("absent"))
+                              << ")";
+            for (const auto& [name, entry] : remembered(*memoryBefore))
+                if (!now || !remembered(*now).count(name))
+                    ADD_FAILURE() << "forgotten: " << name.toStdString();
         }
     }
 
@@ -309,7 +325,11 @@ TEST_F(StreamLevelsTest, AStreamInATapIsNotMovedOnlyWhereTheTapSendsItBackChange
 
 TEST_F(StreamLevelsTest, AnotherMixersChangeBecomesTheStreamsOwnAndIsNotFoughtOver)
 {
-    ChildProcess player(testPlayerPath(), { "--app-id", "org.example.Other", "--amplitude", "0.1" });
+    // A name of its own each run: the server remembers the other mixer's change, as it should, and the next run
+    // would start there.
+    static int run = 0;
+    const QString name = QStringLiteral("Other %1.%2").arg(getpid()).arg(++run);
+    ChildProcess player(testPlayerPath(), { "--app-id", name, "--name", name, "--amplitude", "0.1" });
     const AudioObjectID process = processOf(player.pid());
     ASSERT_NE(process, 0u);
     ASSERT_EQ(set(process, kAudioProcessPropertyVolumeScalar, 0.5f), noErr);

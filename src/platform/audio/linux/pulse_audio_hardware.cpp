@@ -202,6 +202,9 @@ PulseAudioHardware::~PulseAudioHardware()
             // Levels first: a stream still in a tap then goes back to its own sink when the tap stops.
             m_levels->releaseAll(*m_connection);
             m_aggregates->stopAll(*m_connection);
+            // What the server saved of the release after we read its memory; nothing scrubs it once we are gone.
+            m_connection->sync();
+            m_levels->scrubRestoreMemory(*m_connection);
             m_tapSinks->unloadAll(*m_connection);
         }
         // The loop thread still reads both tables while it handles events.

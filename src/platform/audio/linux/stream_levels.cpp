@@ -198,6 +198,25 @@ void StreamLevels::releaseAll(PulseConnection& connection)
         applyProcess(connection, key, std::nullopt);
 }
 
+void StreamLevels::inheritFromSibling(Held& stream, const Level& level) const
+{
+    // A session manager's memory (PipeWire's WirePlumber, which the pulse protocol cannot reach) starts a new
+    // stream where we put its process's other streams: at our volume, our mute, on our device. Taken as its
+    // own, the level would then apply twice and a release would leave it there. What starts exactly where we
+    // put a sibling has that sibling's own values.
+    for (const auto& [index, sibling] : m_held) {
+        if (sibling.processKey != stream.processKey)
+            continue;
+        if (level.factor != 1.0f && close(stream.ownVolume, sibling.lastVolume))
+            stream.ownVolume = sibling.ownVolume;
+        if (level.mute && stream.ownMute && !sibling.ownMute)
+            stream.ownMute = false;
+        if (!level.sink.isEmpty() && stream.ownSink == level.sink && !sibling.ownSink.isEmpty())
+            stream.ownSink = sibling.ownSink;
+        return;
+    }
+}
+
 void StreamLevels::reapply(PulseConnection& connection)
 {
     std::vector<QString> keys;
@@ -262,6 +281,7 @@ OSStatus StreamLevels::applyProcess(
                     h.ownSink = current->name;
                     h.lastSink = current->name;
                 }
+                inheritFromSibling(h, level);
                 expireMemoryLocked();
                 for (const QString& key : { stream.applicationId, stream.applicationName, stream.mediaRole })
                     if (!key.isEmpty())
@@ -322,11 +342,28 @@ OSStatus StreamLevels::applyProcess(
     std::vector<std::uint32_t> failed;
     if (writes) {
         const auto before = RestoreMemory::read(connection);
+        bool recorded = false;
         if (before) {
             std::lock_guard lock(m_mutex);
             if (!m_baseline)
                 m_baseline = before;
+            // Every entry our writes may teach, as it was before the first of them, goes to the journal first: the
+            // server may save a change after we read it back, and a crash must not leave that in place.
+            for (const QString& key : m_memoryKeys)
+                for (const char* prefix : { "sink-input-by-media-role:", "sink-input-by-application-id:",
+                         "sink-input-by-application-name:" }) {
+                    const QString name = QLatin1String(prefix) + key;
+                    if (std::any_of(
+                            m_restore.begin(), m_restore.end(), [&](const RestoreChange& r) { return r.name == name; }))
+                        continue;
+                    const auto original = m_baseline->find(name);
+                    m_restore.push_back({ name,
+                        original == m_baseline->end() ? std::nullopt : std::optional<RestoreEntry>(original->second) });
+                    recorded = true;
+                }
         }
+        if (recorded)
+            writeJournal();
         for (const auto& step : steps) {
             bool ok = true;
             if (step.volume)

@@ -101,6 +101,8 @@ private:
         std::vector<bool> pendingMutes;
     };
 
+    /// A new stream of a held process that starts where we put its siblings takes their own values.
+    void inheritFromSibling(Held& stream, const Level& level) const;
     OSStatus applyProcess(PulseConnection& connection, const QString& processKey, std::optional<std::uint32_t> only);
     std::optional<QString> knownProcess(AudioObjectID process) const;
 
