@@ -35,8 +35,11 @@ struct StreamRecord;
 /// set becomes the stream's own (volume divided by the factor), nothing is written back, and a release
 /// restores that. Our own changes are told apart by comparing with what we wrote (±1 per channel).
 ///
-/// Nothing outlives us: the server's stream memory is read before and put back after each of our changes,
-/// and the held streams' originals are in the journal for the next start and the watchdog.
+/// Nothing outlives us: the server's stream memory is read before and put back after each of our changes (the
+/// entries our writes can teach are journaled before the first of them), and the held streams' originals are in
+/// the journal for the next start and the watchdog. PipeWire's session manager keeps a memory of its own that
+/// the pulse protocol cannot reach; it ends where it was because a release writes the own values back, and a new
+/// stream it starts where we put its siblings takes their own values (see docs/linux-audio.md).
 ///
 /// Locking: the changes run under the backend's operations lock (which also guards the aggregates' `moved`
 /// maps); the state here has a lock of its own, taken after the snapshot lock and never held while waiting for
