@@ -1,7 +1,9 @@
 // Stands in for Sonaric in the crash tests: taps one process (by pid) at a gain through the audio hardware
 // interface, prints "ready" once the process's streams are in the tap, then waits to be killed.
 //
-//   sonaric-tap-holder --pid PID --gain G [--journal PATH]
+//   sonaric-tap-holder --pid PID --gain G [--journal PATH] [--level 1 [--device SINK]]
+//
+// With --level the process gets the gain (at most 1) and the device as its own level on the server instead.
 
 #include "platform/audio/linux/pulse_audio_hardware.h"
 #include "platform/audio/linux/pulse_connection.h"
@@ -42,6 +44,8 @@ int main(int argc, char** argv)
 {
     pid_t pid = 0;
     float gain = 1.0f;
+    bool level = false;
+    QString deviceName;
     PulseAudioHardware::Options options;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (!std::strcmp(argv[i], "--pid"))
@@ -52,6 +56,10 @@ int main(int argc, char** argv)
             options.latencyMs = std::uint32_t(std::atoi(argv[i + 1]));
         else if (!std::strcmp(argv[i], "--journal"))
             options.journalPath = QString::fromLocal8Bit(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--level"))
+            level = std::atoi(argv[i + 1]) != 0;
+        else if (!std::strcmp(argv[i], "--device"))
+            deviceName = QString::fromLocal8Bit(argv[i + 1]);
     }
     options.watchdogPath = QStringLiteral(SONARIC_WATCHDOG);
     QString error;
@@ -71,6 +79,28 @@ int main(int argc, char** argv)
         kAudioObjectSystemObject, globalAddress(kAudioHardwarePropertyDefaultOutputDevice), &size, &device);
     QString uid;
     hw->getPropertyString(device, globalAddress(kAudioDevicePropertyDeviceUID), &uid);
+
+    if (level) {
+        if (hw->setPropertyData(process, globalAddress(kAudioProcessPropertyVolumeScalar), sizeof gain, &gain) != noErr)
+            return 6;
+        std::uint32_t listSize = 0;
+        hw->getPropertyDataSize(kAudioObjectSystemObject, globalAddress(kAudioHardwarePropertyDevices), &listSize);
+        std::vector<AudioObjectID> devices(listSize / 4);
+        hw->getPropertyData(
+            kAudioObjectSystemObject, globalAddress(kAudioHardwarePropertyDevices), &listSize, devices.data());
+        for (AudioObjectID candidate : devices) {
+            QString candidateUid;
+            hw->getPropertyString(candidate, globalAddress(kAudioDevicePropertyDeviceUID), &candidateUid);
+            if (!deviceName.isEmpty() && candidateUid == deviceName
+                && hw->setPropertyData(process, globalAddress(kAudioProcessPropertyOutputDevice), 4, &candidate)
+                    != noErr)
+                return 7;
+        }
+        std::printf("ready\n");
+        std::fflush(stdout);
+        for (;;)
+            std::this_thread::sleep_for(std::chrono::seconds(1));
+    }
 
     auto description = CATapDescription::stereoMixdownOfProcesses({ process });
     description.uuid = QStringLiteral("holder-%1").arg(getpid());

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QTemporaryDir>
 
 using namespace sonaric;
@@ -59,4 +60,32 @@ TEST(RestoreMemory, ChangesAreWhatAMoveAddedOrAltered)
     const auto changes = RestoreMemory::changes(before, after);
     EXPECT_EQ(changes, (std::vector<RestoreChange> { { "a", a }, { "c", std::nullopt } }));
     EXPECT_EQ(RestoreMemory::pointingAt(after, "sonaric_tap_"), (std::vector<QString> { "a", "c" }));
+}
+
+TEST(TapJournal, AJournalFromBeforeLevelsLoadsAndKeepsItsTapsWhenLevelsAreAdded)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("audio-taps.json");
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(R"({"taps": [{"owner": "1:2:x", "server": "s", "sink": "sonaric_tap_a",
+            "streams": [{"index": 7, "pid": 1234, "originalSink": "speakers"}], "restore": []}]})");
+    }
+    TapJournal journal(path);
+    const std::vector<JournalTap> old { { "1:2:x", "s", "sonaric_tap_a", { { 7, 1234, "speakers" } }, {} } };
+    EXPECT_EQ(journal.read(), old);
+    EXPECT_TRUE(journal.readLevels().empty());
+
+    const JournalLevels levels { "1:2:x", "s",
+        { { 9, 1234, "headphones", { 65536, 32768 }, true }, { 10, -1, {}, {}, false } },
+        { { "sink-input-by-application-id:x", std::nullopt } } };
+    ASSERT_TRUE(journal.updateLevels([&](auto& entries) { entries.push_back(levels); }));
+    EXPECT_EQ(journal.read(), old);
+    EXPECT_EQ(journal.readLevels(), std::vector<JournalLevels> { levels });
+    // Emptied again, the file is what a build without levels writes.
+    ASSERT_TRUE(journal.updateLevels([](auto& entries) { entries.clear(); }));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_FALSE(file.readAll().contains("levels"));
 }

@@ -122,8 +122,8 @@ TEST_F(TapPathTest, LevelsAreHeardAsSetAndUnityLeavesTheStreamAlone)
     ASSERT_NE(process, 0u);
     EXPECT_GT(recordSink("speakers", 300).peak, 0.95f);
 
-    tap(player.pid(), process, 0.5f);
-    EXPECT_EQ(pulseStreamPathRuns(), expectPulseStreams());
+    // Up to unity the server carries the level on the stream itself: no tap sink.
+    engine->apply("org.example.Player", { process }, 0.5f, std::nullopt);
     // Each change reaches the server after the engine's queue and one server round; a loaded machine takes longer,
     // so each level is read until it settles.
     Level half;
@@ -134,12 +134,15 @@ TEST_F(TapPathTest, LevelsAreHeardAsSetAndUnityLeavesTheStreamAlone)
         },
         3s))
         << "peak " << half.peak << ", rms " << half.rms;
+    EXPECT_EQ(sinkNames().size(), 2) << qPrintable(sinkNames().join(' '));
+    EXPECT_FALSE(pulseStreamPathRuns());
 
     engine->apply("org.example.Player", { process }, 0.0f, std::nullopt);
     EXPECT_TRUE(waitFor([] { return recordSink("speakers", 400).peak < 0.001f; }, 3s));
 
     // A boost of a full-scale input is held below full scale by the limiter.
-    engine->apply("org.example.Player", { process }, 2.0f, std::nullopt);
+    tap(player.pid(), process, 2.0f);
+    EXPECT_EQ(pulseStreamPathRuns(), expectPulseStreams());
     Level boosted;
     EXPECT_TRUE(waitFor(
         [&] {
@@ -164,7 +167,9 @@ TEST_F(TapPathTest, ARoutePlaysOnItsDeviceOnlyAndFollowsItAwayAndBack)
     ChildProcess player(testPlayerPath(), { "--app-id", "org.example.Player", "--amplitude", "0.8" });
     const AudioObjectID process = waitForProcess(player.pid());
     ASSERT_NE(process, 0u);
-    tap(player.pid(), process, 1.0f, QStringLiteral("headphones"));
+    // A route at unity is a move on the server.
+    engine->apply("org.example.Player", { process }, 1.0f, QStringLiteral("headphones"));
+    ASSERT_TRUE(waitFor([&] { return sinksOfProcess(player.pid()) == QStringList { "headphones" }; }, 5s));
     EXPECT_GT(recordSink("headphones", 300).peak, 0.75f);
     EXPECT_LT(recordSink("speakers", 300).peak, 0.001f);
 
@@ -186,7 +191,8 @@ TEST_F(TapPathTest, ALaterStreamOfATappedApplicationIsTappedAndAnUnrelatedOneIsN
         { "--app-id", "org.example.Player", "--role", "music", "--amplitude", "0.8", "--second-stream-after", "2500" });
     const AudioObjectID process = waitForProcess(player.pid());
     ASSERT_NE(process, 0u);
-    tap(player.pid(), process, 0.0f);
+    // A boost routed away: the tap takes every stream, and the speakers hear nothing of the player.
+    tap(player.pid(), process, 2.0f, QStringLiteral("headphones"));
     ASSERT_TRUE(waitFor([&] { return sinksOfProcess(player.pid()).size() == 2 && inTap(player.pid()); }, 8s))
         << qPrintable(sinksOfProcess(player.pid()).join(' '));
     EXPECT_LT(recordSink("speakers", 300).peak, 0.001f);
@@ -208,10 +214,11 @@ TEST_F(TapPathTest, ALaterStreamOfATappedApplicationIsTappedAndAnUnrelatedOneIsN
 
 TEST_F(TapPathTest, ARestartedServerGetsTheTapBackAtTheSameLevel)
 {
-    ChildProcess player(testPlayerPath(), { "--app-id", "org.example.Player", "--amplitude", "1.0" });
+    // A boost (only a boost needs the tap) of a quarter-scale input: heard at 0.5.
+    ChildProcess player(testPlayerPath(), { "--app-id", "org.example.Player", "--amplitude", "0.25" });
     const AudioObjectID process = waitForProcess(player.pid());
     ASSERT_NE(process, 0u);
-    tap(player.pid(), process, 0.5f);
+    tap(player.pid(), process, 2.0f);
     EXPECT_NEAR(recordSink("speakers", 300).peak, 0.5f, 0.03f);
 
     ASSERT_TRUE(restartServer());
@@ -223,16 +230,16 @@ TEST_F(TapPathTest, ARestartedServerGetsTheTapBackAtTheSameLevel)
 
 TEST_F(TapPathTest, AFrozenServerFailsTheEngineAtItsDeadlinesAndTheTapComesBackWhenItAnswers)
 {
-    ChildProcess player(testPlayerPath(), { "--app-id", "org.example.Player", "--amplitude", "1.0" });
+    ChildProcess player(testPlayerPath(), { "--app-id", "org.example.Player", "--amplitude", "0.25" });
     const AudioObjectID process = waitForProcess(player.pid());
     ASSERT_NE(process, 0u);
-    tap(player.pid(), process, 0.5f);
+    tap(player.pid(), process, 2.0f);
 
     FrozenServer frozen;
     ASSERT_TRUE(frozen.frozen());
     // Another output is picked while the server answers nothing: taking the tap down and building it on the
     // new device both need the server.
-    engine->apply("org.example.Player", { process }, 0.5f, QStringLiteral("headphones"));
+    engine->apply("org.example.Player", { process }, 2.0f, QStringLiteral("headphones"));
     EXPECT_TRUE(waitFor([&] { return !errorList().isEmpty(); }, 15s)) << "the engine reports the failure";
     for (const QString& error : errorList())
         EXPECT_TRUE(error.startsWith(QLatin1String("org.example.Player: "))) << qPrintable(error);

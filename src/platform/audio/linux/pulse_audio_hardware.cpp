@@ -6,6 +6,7 @@
 #include "platform/audio/linux/pulse_property_reader.h"
 #include "platform/audio/linux/pulse_query.h"
 #include "platform/audio/linux/pulse_reconnection.h"
+#include "platform/audio/linux/stream_levels.h"
 #include "platform/audio/linux/stream_mover.h"
 #include "platform/audio/linux/tap_recovery.h"
 #include "platform/audio/linux/tap_sinks.h"
@@ -42,12 +43,19 @@ PulseAudioHardware::PulseAudioHardware(Options options)
     m_properties = std::make_unique<PulsePropertyReader>(*m_table, m_options.bundleIdentifierForProcess);
     m_tapSinks = std::make_unique<TapSinks>(*m_table, m_options.journalPath, m_options.watchdogPath);
     m_mover = std::make_unique<StreamMover>(*m_table, m_tapSinks->journal());
+    m_levels = std::make_unique<StreamLevels>(*m_table, *m_tapSinks);
     m_aggregates = std::make_unique<AggregateDevices>(*m_table, *m_mover, m_options.pipeWireGraph,
         [this](AudioObjectID id) { later([this, id](PulseConnection& c) { m_mover->moveIn(c, id, {}); }); });
     m_reconnection = std::make_unique<PulseReconnection>(*m_table, *m_tapSinks, *m_aggregates, m_ops, *m_control,
         m_options.requestTimeoutMs, m_options.serverGraceMs,
         PulseReconnection::Hooks {
-            [this](std::unique_ptr<PulseConnection> connection) { return adopt(std::move(connection)); },
+            [this](std::unique_ptr<PulseConnection> connection) {
+                PulseConnection* adopted = adopt(std::move(connection));
+                // After the rebuild (which runs on the same queue): the streams may be new ones.
+                if (adopted)
+                    later([this](PulseConnection& c) { m_levels->reapply(c); });
+                return adopted;
+            },
             [this] { announceAll(); },
         });
 }
@@ -124,7 +132,10 @@ void PulseAudioHardware::subscribe()
         context,
         [](pa_context*, void* self) {
             auto* hardware = static_cast<PulseAudioHardware*>(self);
-            hardware->later([hardware](PulseConnection& c) { hardware->m_mover->scrubRestoreMemory(c); });
+            hardware->later([hardware](PulseConnection& c) {
+                hardware->m_mover->scrubRestoreMemory(c);
+                hardware->m_levels->scrubRestoreMemory(c);
+            });
         },
         this);
     if (pa_operation* op = pa_ext_stream_restore_subscribe(context, 1, nullptr, nullptr))
@@ -190,7 +201,12 @@ PulseAudioHardware::~PulseAudioHardware()
     {
         std::lock_guard ops(m_ops);
         if (m_connection) {
+            // Levels first: a stream still in a tap then goes back to its own sink when the tap stops.
+            m_levels->releaseAll(*m_connection);
             m_aggregates->stopAll(*m_connection);
+            // What the server saved of the release after we read its memory; nothing scrubs it once we are gone.
+            m_connection->sync();
+            m_levels->scrubRestoreMemory(*m_connection);
             m_tapSinks->unloadAll(*m_connection);
         }
         // The loop thread still reads both tables while it handles events.
@@ -266,6 +282,7 @@ void PulseAudioHardware::serverEvent(pa_context* context, unsigned facility, uns
             {
                 std::lock_guard lock(m_table->mutex());
                 listChanged = m_table->removeStream(index);
+                m_levels->streamRemoved(index);
             }
             if (listChanged)
                 notify(kAudioHardwarePropertyProcessObjectList);
@@ -338,9 +355,13 @@ void PulseAudioHardware::streamArrived(const StreamRecord& stream)
     PulseObjectTable::StreamUpdate update;
     bool evict = false;
     std::vector<AudioObjectID> join;
+    StreamLevels::Arrival level;
     {
         std::lock_guard lock(m_table->mutex());
         update = m_table->updateStream(stream);
+        // A new stream of a process with a level gets it; a change someone else made to a held stream is taken
+        // as the stream's own.
+        level = m_levels->streamChanged(stream, update.isNew);
         // A new stream of a tapped application joins the tap as soon as it appears.
         if (update.isNew)
             join = m_mover->aggregatesToJoin(stream);
@@ -351,6 +372,10 @@ void PulseAudioHardware::streamArrived(const StreamRecord& stream)
     }
     if (evict)
         later([this, index = stream.index](PulseConnection& c) { m_mover->evict(c, index); });
+    if (level.apply)
+        later([this, index = stream.index](PulseConnection& c) { m_levels->applyToStream(c, index); });
+    if (level.adopted)
+        later([this](PulseConnection&) { m_levels->writeJournal(); });
     for (AudioObjectID id : join)
         later([this, id, index = stream.index](PulseConnection& c) { m_mover->moveIn(c, id, { index }); });
     if (update.processListChanged)
@@ -401,12 +426,16 @@ OSStatus PulseAudioHardware::addPropertyListenerBlock(AudioObjectID object, cons
 OSStatus PulseAudioHardware::getPropertyDataSize(
     AudioObjectID object, const AudioObjectPropertyAddress& address, std::uint32_t* outDataSize)
 {
+    if (StreamLevels::isLevelProperty(address.mSelector))
+        return levelStatus(object, m_levels->dataSize(object, address.mSelector, outDataSize));
     return m_properties->dataSize(object, address, outDataSize);
 }
 
 OSStatus PulseAudioHardware::getPropertyData(
     AudioObjectID object, const AudioObjectPropertyAddress& address, std::uint32_t* ioDataSize, void* outData)
 {
+    if (StreamLevels::isLevelProperty(address.mSelector))
+        return levelStatus(object, m_levels->data(object, address.mSelector, ioDataSize, outData));
     return m_properties->data(object, address, ioDataSize, outData);
 }
 
@@ -416,15 +445,47 @@ OSStatus PulseAudioHardware::getPropertyString(
     return m_properties->string(object, address, outValue);
 }
 
-OSStatus PulseAudioHardware::isPropertySettable(AudioObjectID, const AudioObjectPropertyAddress&, bool*)
+OSStatus PulseAudioHardware::isPropertySettable(
+    AudioObjectID object, const AudioObjectPropertyAddress& address, bool* outIsSettable)
 {
-    return kAudioHardwareUnknownPropertyError;
+    if (!outIsSettable)
+        return kAudio_ParamError;
+    if (StreamLevels::isLevelProperty(address.mSelector))
+        return levelStatus(object, m_levels->isSettable(object, outIsSettable));
+    // Everything else that can be read is read-only.
+    std::uint32_t size = 0;
+    const OSStatus status = m_properties->dataSize(object, address, &size);
+    if (status == noErr)
+        *outIsSettable = false;
+    return status;
 }
 
 OSStatus PulseAudioHardware::setPropertyData(
-    AudioObjectID, const AudioObjectPropertyAddress&, std::uint32_t, const void*)
+    AudioObjectID object, const AudioObjectPropertyAddress& address, std::uint32_t dataSize, const void* data)
 {
-    return kAudioHardwareUnknownPropertyError;
+    if (!StreamLevels::isLevelProperty(address.mSelector)) {
+        bool settable = false;
+        const OSStatus status = isPropertySettable(object, address, &settable);
+        return status == noErr ? kAudioHardwareIllegalOperationError : status;
+    }
+    std::lock_guard ops(m_ops);
+    {
+        std::lock_guard lock(m_table->mutex());
+        if (!m_table->connected())
+            return kAudioHardwareNotRunningError;
+    }
+    return levelStatus(object, m_levels->set(*m_connection, object, address.mSelector, dataSize, data));
+}
+
+OSStatus PulseAudioHardware::levelStatus(AudioObjectID object, OSStatus status) const
+{
+    // The level properties belong to process objects; any other object that exists does not have them.
+    if (status != kAudioHardwareBadObjectError)
+        return status;
+    std::uint32_t size = 0;
+    return m_properties->dataSize(object, globalAddress(kAudioObjectPropertyClass), &size) == noErr
+        ? kAudioHardwareUnknownPropertyError
+        : status;
 }
 
 // Process taps

@@ -22,6 +22,7 @@ class PulseObjectTable;
 class PulsePropertyReader;
 class PulseReconnection;
 class SerialQueue;
+class StreamLevels;
 class StreamMover;
 class TapSinks;
 struct SinkRecord;
@@ -48,8 +49,9 @@ struct StreamRecord;
 /// This class is the front: it connects, keeps the snapshot current from the server's events, delivers the
 /// listeners and hands each call to the part that does it — PulseObjectTable (the objects and their IDs),
 /// PulsePropertyReader (property reads), TapSinks (the taps' null sinks, journal and watchdog),
-/// AggregateDevices (IO procs and IO paths), StreamMover (moving streams and the server's memory of moves) and
-/// PulseReconnection (a lost server). Locks: the operations lock (`m_ops`) serialises everything that changes
+/// AggregateDevices (IO procs and IO paths), StreamMover (moving streams and the server's memory of moves),
+/// StreamLevels (a process's volume, mute and output device carried by its streams) and PulseReconnection (a
+/// lost server). Locks: the operations lock (`m_ops`) serialises everything that changes
 /// the server and guards the connection; the table's snapshot lock guards what the server's events and the
 /// reads touch; the listener lock guards the listeners. One never waits for the server under the snapshot
 /// lock, and takes the snapshot lock after the operations lock, never the other way round.
@@ -138,6 +140,8 @@ private:
     /// Runs `job` on the control queue under the operations lock, unless the server is away or this object
     /// is going.
     void later(std::function<void(PulseConnection&)> job);
+    /// A level property's answer for `object`: bad object only when no object has that ID.
+    OSStatus levelStatus(AudioObjectID object, OSStatus status) const;
 
     // Server events, on the connection's loop thread.
     void serverEvent(pa_context* context, unsigned facility, unsigned type, std::uint32_t index);
@@ -160,6 +164,7 @@ private:
     std::unique_ptr<PulsePropertyReader> m_properties;
     std::unique_ptr<TapSinks> m_tapSinks;
     std::unique_ptr<StreamMover> m_mover;
+    std::unique_ptr<StreamLevels> m_levels;
     std::unique_ptr<AggregateDevices> m_aggregates;
     std::unique_ptr<PulseReconnection> m_reconnection;
 

@@ -4,6 +4,8 @@
 
 #include <pulse/pulseaudio.h>
 
+#include <algorithm>
+
 namespace sonaric::PulseQuery
 {
 
@@ -118,6 +120,29 @@ bool moveStream(PulseConnection& connection, std::uint32_t stream, const QString
     PulseConnection::Lock lock(connection);
     return connection.wait(pa_context_move_sink_input_by_name(
                connection.context(), stream, sink.toUtf8().constData(), onSuccess, &state))
+        && state.success;
+}
+
+bool setStreamVolume(PulseConnection& connection, std::uint32_t stream, const std::vector<std::uint32_t>& volume)
+{
+    if (volume.empty() || volume.size() > PA_CHANNELS_MAX)
+        return false;
+    pa_cvolume cv;
+    pa_cvolume_init(&cv);
+    cv.channels = std::uint8_t(volume.size());
+    for (std::size_t c = 0; c < volume.size(); ++c)
+        cv.values[c] = std::min<std::uint32_t>(volume[c], PA_VOLUME_MAX);
+    ValueState state(&connection);
+    PulseConnection::Lock lock(connection);
+    return connection.wait(pa_context_set_sink_input_volume(connection.context(), stream, &cv, onSuccess, &state))
+        && state.success;
+}
+
+bool setStreamMute(PulseConnection& connection, std::uint32_t stream, bool mute)
+{
+    ValueState state(&connection);
+    PulseConnection::Lock lock(connection);
+    return connection.wait(pa_context_set_sink_input_mute(connection.context(), stream, mute, onSuccess, &state))
         && state.success;
 }
 

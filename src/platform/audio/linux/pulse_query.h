@@ -24,6 +24,9 @@ std::optional<std::vector<ClientRecord>> clients(PulseConnection& connection);
 /// The default sink's name; empty when it cannot be read.
 QString defaultSink(PulseConnection& connection);
 bool moveStream(PulseConnection& connection, std::uint32_t stream, const QString& sink);
+/// Sets a stream's volume, one pa_volume_t per channel.
+bool setStreamVolume(PulseConnection& connection, std::uint32_t stream, const std::vector<std::uint32_t>& volume);
+bool setStreamMute(PulseConnection& connection, std::uint32_t stream, bool mute);
 /// Loads a module; its index, or absent when the server refused it.
 std::optional<std::uint32_t> loadModule(PulseConnection& connection, const QString& name, const QString& arguments);
 bool unloadModule(PulseConnection& connection, std::uint32_t module);

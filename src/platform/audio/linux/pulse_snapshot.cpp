@@ -115,6 +115,8 @@ StreamRecord StreamRecord::from(const pa_sink_input_info& info)
     stream.binary = property(info.proplist, PA_PROP_APPLICATION_PROCESS_BINARY);
     stream.mediaRole = property(info.proplist, PA_PROP_MEDIA_ROLE);
     stream.corked = info.corked;
+    stream.volume.assign(info.volume.values, info.volume.values + info.volume.channels);
+    stream.muted = info.mute;
     stream.internal = !property(info.proplist, kInternalStreamProperty).isEmpty();
     return stream;
 }

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <sys/types.h>
+#include <vector>
 
 struct pa_sink_info;
 struct pa_sink_input_info;
@@ -63,6 +64,8 @@ struct StreamRecord {
     QString mediaRole;
     bool corked = false;
     bool internal = false;
+    std::vector<std::uint32_t> volume; ///< pa_volume_t per channel
+    bool muted = false;
 
     /// Streams with the same key belong to one process object.
     QString processKey() const;

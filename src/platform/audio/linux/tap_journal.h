@@ -30,7 +30,27 @@ struct JournalTap {
     bool operator==(const JournalTap&) const = default;
 };
 
-/// The on-disk record of live taps, so that a crash can be undone by the next start or by the watchdog.
+/// A stream whose volume, mute or sink we changed in place (a level carried by the server) and what it had of
+/// its own, to be put back.
+struct JournalHeldStream {
+    std::uint32_t index = 0;
+    pid_t pid = -1;
+    QString originalSink;
+    std::vector<std::uint32_t> originalVolume; ///< pa_volume_t per channel
+    bool originalMute = false;
+    bool operator==(const JournalHeldStream&) const = default;
+};
+
+/// What recovery needs to undo one instance's levels if it dies.
+struct JournalLevels {
+    QString owner;
+    QString server;
+    std::vector<JournalHeldStream> streams;
+    std::vector<RestoreChange> restore; ///< stream-restore entries as they were before our changes
+    bool operator==(const JournalLevels&) const = default;
+};
+
+/// The on-disk record of live taps and levels, so that a crash can be undone by the next start or by the watchdog.
 /// Every change is a locked read-modify-write of one JSON file, replaced atomically.
 class TapJournal
 {
@@ -44,10 +64,20 @@ public:
     /// Whether the process named by an owner token still runs (the same pid with the same start time).
     static bool isOwnerAlive(const QString& owner);
 
+    struct Contents {
+        std::vector<JournalTap> taps;
+        std::vector<JournalLevels> levels;
+    };
+
     const QString& path() const { return m_path; }
+    /// Taps and levels from one read of the file.
+    Contents readAll() const;
     std::vector<JournalTap> read() const;
     /// Applies `change` to the current content under the journal's lock and writes the result.
     bool update(const std::function<void(std::vector<JournalTap>&)>& change);
+    /// The held streams, under "levels" beside the taps; a journal written before levels existed has none.
+    std::vector<JournalLevels> readLevels() const;
+    bool updateLevels(const std::function<void(std::vector<JournalLevels>&)>& change);
 
     /// Records that `stream` was moved into `sink`; the first original of a stream is kept.
     bool addStream(const QString& sink, const JournalStream& stream);
@@ -55,6 +85,8 @@ public:
     bool addRestore(const QString& sink, const std::vector<RestoreChange>& changes);
 
 private:
+    bool write(const std::function<void(Contents&)>& change);
+
     QString m_path;
 };
 

@@ -15,9 +15,11 @@ struct RecoveryReport {
     int sinks = 0; ///< abandoned tap sinks unloaded
     int streams = 0; ///< streams sent back
     int entries = 0; ///< stream-restore entries put back or removed
+    int levelStreams = 0; ///< held streams given their own volume, mute and sink back
 };
 
-/// Undoes the taps of Sonaric instances that are gone: streams go back to the sinks they came from (the
+/// Undoes the taps and levels of Sonaric instances that are gone: held streams get their own volume, mute and
+/// sink back; streams go back to the sinks they came from (the
 /// default when that sink is gone), the stream-restore memory loses every trace of the tap sinks, and the
 /// sinks are unloaded. Run at every start and by the watchdog when its owner disappears.
 namespace TapRecovery

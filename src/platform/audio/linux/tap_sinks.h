@@ -32,6 +32,9 @@ public:
     TapJournal& journal() { return m_journal; }
     /// The server the taps live on, as the journal records it.
     void setServer(const QString& server) { m_server = server; }
+    const QString& server() const { return m_server; }
+    /// Starts the watchdog if it does not run yet: before anything of ours that a crash would leave behind.
+    void ensureWatchdog() { m_watchdog.ensureRunning(m_owner, m_journal.path()); }
 
     /// What a process tap can be on a sound server; noErr when `description` is one.
     static OSStatus check(const CATapDescription& description, AudioObjectID* outTapID);
