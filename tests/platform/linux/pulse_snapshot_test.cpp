@@ -17,13 +17,20 @@ StreamRecord stream(std::uint32_t index, std::uint32_t client, pid_t pid = -1, Q
     return s;
 }
 
+ClientRecord client(std::uint32_t index, pid_t pid)
+{
+    ClientRecord c;
+    c.index = index, c.pid = pid;
+    return c;
+}
+
 } // namespace
 
 TEST(PulseObjectTable, AStreamJoinsItsProcessWhicheverOfItAndItsClientComesFirst)
 {
     PulseObjectTable table;
     std::lock_guard lock(table.mutex());
-    table.replaceSnapshot("PipeWire", "speakers", 48000, {}, { stream(1, 7), stream(4, 9, 60) }, { { 9, 61 } });
+    table.replaceSnapshot("PipeWire", "speakers", 48000, {}, { stream(1, 7), stream(4, 9, 60) }, { client(9, 61) });
     EXPECT_EQ(table.processKey(table.processIDs().front()), "client:7") << "no pid known yet";
     EXPECT_EQ(table.processKey(table.processIDs().back()), "pid:60") << "the stream's own pid comes first";
 
