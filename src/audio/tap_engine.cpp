@@ -200,8 +200,22 @@ void TapEngine::restart(AppTap& tap, AudioObjectID device)
 {
     try {
         tap.start(device);
+        return;
     } catch (const CAError& error) {
         // The torn-down tap stays: the next apply or device change finds its device off target and retries.
+        qCCritical(lcTapEngine, "reroute %s: %s", qUtf8Printable(tap.appID()), qUtf8Printable(error.description()));
+        report(tap.appID(), error);
+    }
+    // The device may have gone while the tap was being built, the default having moved on before the news of it
+    // reached this queue (a sound server starting up swaps its placeholder device for the real ones): one more try
+    // on where the tap belongs now, since no further change may come to retry it.
+    m_outputDevice = CA::defaultOutputDevice(m_hw);
+    const std::optional<AudioObjectID> now = targetDevice(tap.appID(), tap.routeUID());
+    if (!now || *now == device)
+        return;
+    try {
+        tap.start(*now);
+    } catch (const CAError& error) {
         qCCritical(lcTapEngine, "reroute %s: %s", qUtf8Printable(tap.appID()), qUtf8Printable(error.description()));
         report(tap.appID(), error);
     }
