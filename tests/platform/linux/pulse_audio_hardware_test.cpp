@@ -45,33 +45,8 @@ protected:
         ASSERT_TRUE(hw);
     }
 
-    std::unique_ptr<PulseAudioHardware> connectHardware()
-    {
-        PulseAudioHardware::Options options;
-        options.journalPath = journal;
-        options.watchdogPath = QStringLiteral(SONARIC_WATCHDOG);
-        QString error;
-        auto result = PulseAudioHardware::connect(options, &error);
-        EXPECT_TRUE(result) << qPrintable(error);
-        return result;
-    }
-
-    AudioObjectID processOf(pid_t pid)
-    {
-        for (AudioObjectID id : CA::array(*hw, kAudioObjectSystemObject, kAudioHardwarePropertyProcessObjectList)) {
-            const auto p = CA::uint32(*hw, id, kAudioProcessPropertyPID);
-            if (p && pid_t(*p) == pid)
-                return id;
-        }
-        return 0;
-    }
-
-    AudioObjectID waitForProcess(pid_t pid)
-    {
-        AudioObjectID id = 0;
-        waitFor([&] { return (id = processOf(pid)) != 0; }, 5s);
-        return id;
-    }
+    std::unique_ptr<PulseAudioHardware> connectHardware() { return connectTestHardware(journal); }
+    AudioObjectID waitForProcess(pid_t pid) { return waitForProcessObject(*hw, pid); }
 
     QString journal;
     std::unique_ptr<PulseAudioHardware> hw;

@@ -1,9 +1,12 @@
 #include "sound_test_support.h"
 
+#include "audio/ca.h"
 #include "platform/audio/linux/pulse_connection.h"
 #include "platform/audio/linux/pulse_query.h"
 
 #include <QFile>
+
+#include <gtest/gtest.h>
 
 #include <pulse/simple.h>
 
@@ -280,6 +283,31 @@ bool haveServer()
 QString serverKind()
 {
     return qEnvironmentVariable("SONARIC_SOUND_SERVER");
+}
+
+std::unique_ptr<PulseAudioHardware> connectTestHardware(const QString& journal)
+{
+    PulseAudioHardware::Options options;
+    options.journalPath = journal;
+    options.watchdogPath = QStringLiteral(SONARIC_WATCHDOG);
+    QString error;
+    auto hw = PulseAudioHardware::connect(options, &error);
+    EXPECT_TRUE(hw) << qPrintable(error);
+    return hw;
+}
+
+AudioObjectID waitForProcessObject(AudioHardware& hw, pid_t pid)
+{
+    AudioObjectID found = 0;
+    waitFor(
+        [&] {
+            for (AudioObjectID id : CA::array(hw, kAudioObjectSystemObject, kAudioHardwarePropertyProcessObjectList))
+                if (CA::uint32(hw, id, kAudioProcessPropertyPID) == std::uint32_t(pid))
+                    found = id;
+            return found != 0;
+        },
+        std::chrono::seconds(5));
+    return found;
 }
 
 } // namespace sonaric::test

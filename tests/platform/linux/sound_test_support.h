@@ -2,6 +2,7 @@
 
 // Helpers for tests that run against a real sound server started by with_sound_server.sh.
 
+#include "platform/audio/linux/pulse_audio_hardware.h"
 #include "platform/audio/linux/pulse_snapshot.h"
 
 #include <QString>
@@ -9,6 +10,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <sys/types.h>
@@ -61,6 +63,12 @@ QString pactl(const QStringList& arguments);
 bool restartServer();
 /// Whether a sound server was started for the test (with_sound_server.sh sets the environment).
 bool haveServer();
+
+/// The backend on the server with_sound_server.sh started, journaling to `journal`, with the built watchdog;
+/// null (and the failure recorded) when it does not connect.
+std::unique_ptr<PulseAudioHardware> connectTestHardware(const QString& journal);
+/// The process object of `pid`, waited for up to 5 s; 0 when none came.
+AudioObjectID waitForProcessObject(AudioHardware& hw, pid_t pid);
 
 /// The pulse server stopped with SIGSTOP for as long as the object lives (or until `thaw`): it keeps its
 /// socket and its connections, and answers nothing. PipeWire's pulse server is frozen; PipeWire runs on.

@@ -51,31 +51,8 @@ protected:
         ASSERT_TRUE(hw);
     }
 
-    std::unique_ptr<PulseAudioHardware> connectHardware()
-    {
-        PulseAudioHardware::Options options;
-        options.journalPath = journal;
-        options.watchdogPath = QStringLiteral(SONARIC_WATCHDOG);
-        QString error;
-        auto result = PulseAudioHardware::connect(options, &error);
-        EXPECT_TRUE(result) << qPrintable(error);
-        return result;
-    }
-
-    AudioObjectID processOf(pid_t pid)
-    {
-        AudioObjectID found = 0;
-        waitFor(
-            [&] {
-                for (AudioObjectID id :
-                    CA::array(*hw, kAudioObjectSystemObject, kAudioHardwarePropertyProcessObjectList))
-                    if (CA::uint32(*hw, id, kAudioProcessPropertyPID) == std::uint32_t(pid))
-                        found = id;
-                return found != 0;
-            },
-            5s);
-        return found;
-    }
+    std::unique_ptr<PulseAudioHardware> connectHardware() { return connectTestHardware(journal); }
+    AudioObjectID processOf(pid_t pid) { return waitForProcessObject(*hw, pid); }
 
     AudioObjectID device(const QString& uid) { return CA::device(*hw, uid).value_or(0); }
 

@@ -28,12 +28,8 @@ protected:
     {
         if (!haveServer())
             GTEST_SKIP() << "needs a sound server: run through with_sound_server.sh";
-        PulseAudioHardware::Options options;
-        options.journalPath = qEnvironmentVariable("SONARIC_SOUND_SERVER_DIR") + QStringLiteral("/journal.json");
-        options.watchdogPath = QStringLiteral(SONARIC_WATCHDOG);
-        QString error;
-        hw = PulseAudioHardware::connect(options, &error);
-        ASSERT_TRUE(hw) << qPrintable(error);
+        hw = connectTestHardware(qEnvironmentVariable("SONARIC_SOUND_SERVER_DIR") + QStringLiteral("/journal.json"));
+        ASSERT_TRUE(hw);
         engine = std::make_unique<TapEngine>(*hw);
         engine->setOnError([this](const QString& message) {
             std::lock_guard lock(errorMutex);
@@ -55,20 +51,7 @@ protected:
         hw.reset();
     }
 
-    AudioObjectID waitForProcess(pid_t pid)
-    {
-        AudioObjectID found = 0;
-        waitFor(
-            [&] {
-                for (AudioObjectID id :
-                    CA::array(*hw, kAudioObjectSystemObject, kAudioHardwarePropertyProcessObjectList))
-                    if (CA::uint32(*hw, id, kAudioProcessPropertyPID) == std::uint32_t(pid))
-                        found = id;
-                return found != 0;
-            },
-            5s);
-        return found;
-    }
+    AudioObjectID waitForProcess(pid_t pid) { return waitForProcessObject(*hw, pid); }
 
     static bool inTap(pid_t pid)
     {
