@@ -132,40 +132,47 @@ PulseConnection& queryConnection()
 
 } // namespace
 
-Level recordSink(const QString& sink, int ms)
+std::vector<float> recordSinkSamples(const QString& sink, int ms, unsigned* rate)
 {
     // At the sink's own rate: a resampler's ripple would add to the peaks measured.
-    unsigned rate = 48000;
+    *rate = 48000;
     if (const auto sinks = PulseQuery::sinks(queryConnection()))
         for (const auto& s : *sinks)
             if (s.name == sink)
-                rate = s.rate;
-    const pa_sample_spec spec { PA_SAMPLE_FLOAT32NE, rate, 2 };
+                *rate = s.rate;
+    const pa_sample_spec spec { PA_SAMPLE_FLOAT32NE, *rate, 2 };
     pa_buffer_attr attr;
     attr.maxlength = std::uint32_t(-1);
-    attr.fragsize = rate * 8 / 100;
+    attr.fragsize = *rate * 8 / 100;
     attr.tlength = attr.prebuf = attr.minreq = std::uint32_t(-1);
     int error = 0;
     const QByteArray monitor = (sink + QStringLiteral(".monitor")).toUtf8();
     pa_simple* s = pa_simple_new(nullptr, "Sonaric test recorder", PA_STREAM_RECORD, monitor.constData(), "record",
         &spec, nullptr, &attr, &error);
-    Level level;
+    std::vector<float> frames;
     if (!s)
-        return level;
-    std::vector<float> chunk(rate / 100 * 2);
-    double sum = 0;
-    std::size_t count = 0;
+        return frames;
+    std::vector<float> chunk(*rate / 100 * 2);
     for (int done = 0; done < ms; done += 10) {
         if (pa_simple_read(s, chunk.data(), chunk.size() * sizeof(float), &error) < 0)
             break;
-        for (float v : chunk) {
-            level.peak = std::max(level.peak, std::fabs(v));
-            sum += double(v) * v;
-        }
-        count += chunk.size();
+        frames.insert(frames.end(), chunk.begin(), chunk.end());
     }
     pa_simple_free(s);
-    level.rms = count ? float(std::sqrt(sum / double(count))) : 0.0f;
+    return frames;
+}
+
+Level recordSink(const QString& sink, int ms)
+{
+    unsigned rate = 0;
+    const std::vector<float> samples = recordSinkSamples(sink, ms, &rate);
+    Level level;
+    double sum = 0;
+    for (float v : samples) {
+        level.peak = std::max(level.peak, std::fabs(v));
+        sum += double(v) * v;
+    }
+    level.rms = samples.empty() ? 0.0f : float(std::sqrt(sum / double(samples.size())));
     return level;
 }
 

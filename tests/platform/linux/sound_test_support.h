@@ -51,6 +51,8 @@ QString tapHolderPath();
 
 /// Records `ms` of `sink`'s monitor and measures it.
 Level recordSink(const QString& sink, int ms);
+/// What the sink plays for `ms` milliseconds: interleaved stereo frames at its own rate (`*rate`).
+std::vector<float> recordSinkSamples(const QString& sink, int ms, unsigned* rate);
 /// The sinks (by name) that the playback streams of `pid` currently play into.
 QStringList sinksOfProcess(pid_t pid);
 /// The names of all sinks on the server.

@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
+#include <iostream>
 #include <thread>
 
 using namespace sonaric;
@@ -146,6 +148,66 @@ TEST_F(TapPathTest, LevelsAreHeardAsSetAndUnityLeavesTheStreamAlone)
     ASSERT_TRUE(waitFor([&] { return sinksOfProcess(player.pid()) == QStringList { "speakers" }; }, 3s));
     EXPECT_TRUE(waitFor([] { return sinkNames().size() == 2; }, 2s)) << qPrintable(sinkNames().join(' '));
     EXPECT_GT(recordSink("speakers", 300).peak, 0.95f);
+    EXPECT_TRUE(errorList().isEmpty()) << qPrintable(errorList().join('\n'));
+}
+
+namespace
+{
+/// What the speakers played while a level changed: the loudest sample, and the longest stretch without sound.
+struct Crossing {
+    float peak = 0;
+    double longestGapMs = 0;
+};
+
+Crossing analyse(const std::vector<float>& frames, unsigned rate)
+{
+    // A 440 Hz sine of 0.1 or more spends far less than a millisecond below 0.01 around each zero: a stretch of
+    // a millisecond or more there is a gap.
+    Crossing c;
+    std::size_t run = 0, longest = 0;
+    for (std::size_t i = 0; i + 1 < frames.size(); i += 2) {
+        const float v = std::max(std::fabs(frames[i]), std::fabs(frames[i + 1]));
+        c.peak = std::max(c.peak, v);
+        run = v < 0.01f ? run + 1 : 0;
+        longest = std::max(longest, run);
+    }
+    c.longestGapMs = rate ? 1000.0 * double(longest) / rate : 0;
+    return c;
+}
+} // namespace
+
+TEST_F(TapPathTest, CrossingUnityEitherWayHasNoBlipAndNoLongerGapThanATapsOwnMove)
+{
+    ChildProcess player(testPlayerPath(), { "--app-id", "org.example.Player", "--amplitude", "0.4" });
+    const AudioObjectID process = waitForProcess(player.pid());
+    ASSERT_NE(process, 0u);
+    ASSERT_TRUE(waitFor([] { return recordSink("speakers", 200).peak > 0.35f; }, 3s));
+
+    // The sound while the level goes from `from` (already applied) to `to`, then what is heard at `to`.
+    const auto cross = [&](float to, float heard) {
+        unsigned rate = 0;
+        auto recording = std::async(std::launch::async, [&] { return recordSinkSamples("speakers", 3500, &rate); });
+        std::this_thread::sleep_for(400ms);
+        engine->apply("org.example.Player", { process }, to, std::nullopt);
+        const Crossing c = analyse(recording.get(), rate);
+        EXPECT_TRUE(waitFor([&] { return std::abs(recordSink("speakers", 300).peak - heard) < 0.03f; }, 5s))
+            << "at " << to;
+        return c;
+    };
+    // The tap path's own move: from untouched to a boost.
+    const Crossing own = cross(2.0f, 0.8f);
+    cross(0.5f, 0.2f);
+    const Crossing up = cross(2.0f, 0.8f);
+    const Crossing down = cross(0.5f, 0.2f);
+    std::cout << "gap of the tap's own move " << own.longestGapMs << " ms; crossing up " << up.longestGapMs
+              << " ms, down " << down.longestGapMs << " ms; peaks " << own.peak << ", " << up.peak << ", " << down.peak
+              << "\n";
+    for (const Crossing& c : { up, down }) {
+        // Never the application played directly and through the tap at once (0.2 + 0.8), nor a boost unlimited.
+        EXPECT_LE(c.peak, expectPulseStreams() && serverKind() == QLatin1String("pipewire") ? 1.1f : 0.99f);
+        EXPECT_LE(c.peak, 0.9f) << "the level before or after, and nothing louder";
+        EXPECT_LE(c.longestGapMs, own.longestGapMs + 25.0);
+    }
     EXPECT_TRUE(errorList().isEmpty()) << qPrintable(errorList().join('\n'));
 }
 
