@@ -6,8 +6,9 @@ tests/platform/linux/with_sound_server.sh):
 
 A real player plays a tone; the tray icon is clicked, the popover appears, the player's slider is dragged to
 about half and the player is heard at about half; another sink is chosen in the output picker and the player is
-heard there only; Quit (from the tray's menu) puts the player back on its sink with no tap sink left; a second
-run ends with SIGTERM while tapped, with the same result."""
+heard there only (both carried by the server's own stream volume and sink); Quit (from the tray's menu) puts the
+player back on its sink at its own volume with no tap sink left; a second run ends with SIGTERM while the level
+and the route are held, with the same result."""
 
 import os
 import signal
