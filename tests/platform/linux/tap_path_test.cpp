@@ -208,6 +208,9 @@ TEST_F(TapPathTest, CrossingUnityEitherWayHasNoBlipAndNoLongerGapThanATapsOwnMov
         EXPECT_LE(c.peak, 0.9f) << "the level before or after, and nothing louder";
         EXPECT_LE(c.longestGapMs, own.longestGapMs + 25.0);
     }
+    // Released while the player still plays: PipeWire's session manager keeps the volume of a stream that ends
+    // while held, and would start the next test's player there (docs/linux-audio.md, "Known faults").
+    cross(1.0f, 0.4f);
     EXPECT_TRUE(errorList().isEmpty()) << qPrintable(errorList().join('\n'));
 }
 
