@@ -83,6 +83,16 @@ void ChildProcess::kill(int signal)
     }
 }
 
+int ChildProcess::waitForExit()
+{
+    if (m_pid <= 0)
+        return -1;
+    int status = 0;
+    const pid_t done = waitpid(m_pid, &status, 0);
+    m_pid = -1;
+    return done > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 std::optional<QString> ChildProcess::readLine(int timeoutMs)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);

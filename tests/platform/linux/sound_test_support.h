@@ -36,6 +36,8 @@ public:
 
     pid_t pid() const { return m_pid; }
     void kill(int signal);
+    /// Waits for the child to end by itself; its exit status, or -1 when it did not exit normally.
+    int waitForExit();
     /// A line the child wrote to its standard output, waiting up to `timeoutMs`.
     std::optional<QString> readLine(int timeoutMs);
 
