@@ -189,7 +189,8 @@ TEST_F(TapPathTest, CrossingUnityEitherWayHasNoBlipAndNoLongerGapThanATapsOwnMov
         auto recording = std::async(std::launch::async, [&] { return recordSinkSamples("speakers", 3500, &rate); });
         std::this_thread::sleep_for(400ms);
         engine->apply("org.example.Player", { process }, to, std::nullopt);
-        const Crossing c = analyse(recording.get(), rate);
+        const std::vector<float> frames = recording.get(); // before `rate` is read: the recording sets it
+        const Crossing c = analyse(frames, rate);
         EXPECT_TRUE(waitFor([&] { return std::abs(recordSink("speakers", 300).peak - heard) < 0.03f; }, 5s))
             << "at " << to;
         return c;
