@@ -3,6 +3,7 @@
 #include <QLoggingCategory>
 
 #include <algorithm>
+#include <utility>
 
 Q_DECLARE_LOGGING_CATEGORY(lcTapEngine)
 
@@ -41,28 +42,38 @@ bool ProcessLevel::isOffered(AudioHardware& hw, AudioObjectID process)
         && settable;
 }
 
-void ProcessLevel::apply(const std::vector<AudioObjectID>& processObjects, float gain, AudioObjectID device)
+void ProcessLevel::apply(std::vector<AudioObjectID> processObjects, float gain, AudioObjectID device)
 {
-    for (AudioObjectID process : m_processObjects) {
-        if (std::find(processObjects.begin(), processObjects.end(), process) == processObjects.end())
+    // By value: the engine re-applies a level with the level's own process list.
+    const std::vector<AudioObjectID> before = std::exchange(m_processObjects, std::move(processObjects));
+    const auto had
+        = [&before](AudioObjectID process) { return std::find(before.begin(), before.end(), process) != before.end(); };
+    for (AudioObjectID process : before) {
+        if (std::find(m_processObjects.begin(), m_processObjects.end(), process) == m_processObjects.end())
             releaseProcess(process);
     }
-    m_processObjects = processObjects;
-    m_gain = gain;
-    m_device = device;
+    const float oldGain = std::exchange(m_gain, gain);
+    const AudioObjectID oldDevice = std::exchange(m_device, device);
 
+    // Only what changed is written (a slider drag changes the volume alone); a process new to the application gets
+    // all three.
     const bool muted = gain <= 0.0f;
     for (AudioObjectID process : m_processObjects) {
+        const bool known = had(process);
         // Muting leaves the volume alone: unmuting then finds it where it was, and another mixer shows the
         // stream muted rather than at zero.
-        if (!muted) {
+        if (!muted && (!known || gain != oldGain)) {
             if (OSStatus status = set(m_hw, process, kAudioProcessPropertyVolumeScalar, gain); status != noErr)
                 throw CAError { QStringLiteral("Set the stream volume"), status };
         }
-        if (OSStatus status = set(m_hw, process, kAudioProcessPropertyMute, std::uint32_t(muted)); status != noErr)
-            throw CAError { QStringLiteral("Set the stream mute"), status };
-        if (OSStatus status = set(m_hw, process, kAudioProcessPropertyOutputDevice, device); status != noErr)
-            throw CAError { QStringLiteral("Move the streams"), status };
+        if (!known || muted != (oldGain <= 0.0f)) {
+            if (OSStatus status = set(m_hw, process, kAudioProcessPropertyMute, std::uint32_t(muted)); status != noErr)
+                throw CAError { QStringLiteral("Set the stream mute"), status };
+        }
+        if (!known || device != oldDevice) {
+            if (OSStatus status = set(m_hw, process, kAudioProcessPropertyOutputDevice, device); status != noErr)
+                throw CAError { QStringLiteral("Move the streams"), status };
+        }
     }
 }
 

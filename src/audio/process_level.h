@@ -28,9 +28,9 @@ public:
     static bool isOffered(AudioHardware& hw, AudioObjectID process);
 
     /// Sets every process to `gain` (0…1; 0 mutes) on `device` (kAudioObjectUnknown: the device each stream
-    /// chose). Processes no longer listed are released. Throws CAError; the processes are then left as far as
-    /// they got, and release() puts them back.
-    void apply(const std::vector<AudioObjectID>& processObjects, float gain, AudioObjectID device);
+    /// chose), writing only what changed. Processes no longer listed are released. Throws CAError; the processes are
+    /// then left as far as they got, and release() puts them back.
+    void apply(std::vector<AudioObjectID> processObjects, float gain, AudioObjectID device);
     /// Puts every process back at its own volume, mute and device. A process that has gone is not an error.
     /// Idempotent.
     void release();
