@@ -46,6 +46,26 @@ TEST(PulseObjectTable, AStreamJoinsItsProcessWhicheverOfItAndItsClientComesFirst
     EXPECT_EQ(table.processStreams(process).size(), 2u);
 }
 
+TEST(PulseObjectTable, NeitherATapsSinkNorTheServersPlaceholderIsAnOutputDevice)
+{
+    const auto sink = [](std::uint32_t index, QString name, QString tapUid = {}) {
+        SinkRecord s;
+        s.index = index, s.name = name, s.tapUid = tapUid, s.placeholder = name == kPlaceholderSinkName;
+        return s;
+    };
+    PulseObjectTable table;
+    std::lock_guard lock(table.mutex());
+    table.replaceSnapshot("pulseaudio", "auto_null", 48000, { sink(1, "auto_null"), sink(2, "sonaric_tap_x", "x") }, {}, {});
+    EXPECT_TRUE(table.deviceIDs().empty());
+    EXPECT_EQ(table.defaultDeviceID(), 0u);
+    // A real sink arrives; the server unloads its placeholder and the new sink becomes the default.
+    EXPECT_TRUE(table.updateSink(sink(3, "speakers")));
+    EXPECT_FALSE(table.removeSink(1));
+    EXPECT_TRUE(table.setDefaultSink("speakers"));
+    ASSERT_EQ(table.deviceIDs().size(), 1u);
+    EXPECT_EQ(table.defaultDeviceID(), table.deviceIDs().front());
+}
+
 TEST(PulsePropertyReader, AProcessIsNamedByItsApplicationNameThenBinaryThenCommandName)
 {
     const auto comm = [](pid_t pid) { return pid == 42 ? QStringLiteral("mpv") : QString(); };

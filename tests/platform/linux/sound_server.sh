@@ -1,17 +1,19 @@
 #!/usr/bin/env bash
 # Starts, stops and restarts a private, headless sound server for the integration tests and the benchmark.
 #
-#   sound_server.sh start|stop|restart pulseaudio|pipewire DIR
+#   sound_server.sh start|stop|restart pulseaudio|pipewire DIR [SECONDS]
 #
 # Everything lives under DIR (runtime directory, home, state, logs), so nothing of the machine's own session
 # is touched. Callers export the environment printed by `env DIR` (or source `sound_server.sh env DIR`).
 # Two null sinks are loaded: "speakers" (the default) and "headphones". Exit status 77: the server is not
-# installed.
+# installed. SECONDS (start and restart) keeps the two sinks back that long after the server answers, so it
+# starts with none of its own (PulseAudio then has its placeholder sink, PipeWire nothing).
 set -euo pipefail
 
 command=${1:?command}
 kind=${2:?pulseaudio or pipewire}
 dir=${3:?directory}
+sinks_after=${4:-0}
 mkdir -p "$dir"
 dir=$(cd "$dir" && pwd)
 
@@ -90,6 +92,8 @@ PA
         ;;
     esac
     wait_ready
+    # A server that answers before its outputs are there, as one does while a card or a headset comes up.
+    sleep "$sinks_after"
     load_sinks
     # A null sink renders in periods as long as its clients allow, up to seconds, so a capture of its monitor
     # can wait that long for its first data. A low-latency reader on each keeps them running like a sound

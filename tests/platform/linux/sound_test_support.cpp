@@ -261,10 +261,11 @@ QString pactl(const QStringList& arguments)
     return QString::fromUtf8(run(QStringLiteral("pactl"), arguments).out).trimmed();
 }
 
-bool restartServer()
+bool restartServer(std::chrono::milliseconds sinksAfter)
 {
     return run(qEnvironmentVariable("SONARIC_SOUND_SERVER_SCRIPT"),
-               { QStringLiteral("restart"), serverKind(), qEnvironmentVariable("SONARIC_SOUND_SERVER_DIR") })
+               { QStringLiteral("restart"), serverKind(), qEnvironmentVariable("SONARIC_SOUND_SERVER_DIR"),
+                   QString::number(double(sinksAfter.count()) / 1000.0) })
                .status
         == 0;
 }

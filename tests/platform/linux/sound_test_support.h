@@ -63,8 +63,8 @@ QStringList sinkNames();
 bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
 /// Runs pactl with `arguments`; its standard output.
 QString pactl(const QStringList& arguments);
-/// Restarts the sound server the test runs against.
-bool restartServer();
+/// Restarts the sound server the test runs against; its two sinks come `sinksAfter` after it answers.
+bool restartServer(std::chrono::milliseconds sinksAfter = std::chrono::milliseconds(0));
 /// Whether a sound server was started for the test (with_sound_server.sh sets the environment).
 bool haveServer();
 

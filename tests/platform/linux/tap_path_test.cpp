@@ -274,11 +274,15 @@ TEST_F(TapPathTest, ARestartedServerGetsTheTapBackAtTheSameLevel)
     tap(player.pid(), process, 2.0f);
     EXPECT_NEAR(recordSink("speakers", 300).peak, 0.5f, 0.03f);
 
-    ASSERT_TRUE(restartServer());
+    // The server answers a second before its sinks are back, as one does while its card comes up. Until then
+    // PulseAudio has only its placeholder sink, which any new sink (a tap's too) makes it unload: no output to
+    // tap to, and no tap built over and over on it.
+    ASSERT_TRUE(restartServer(1s));
     ASSERT_TRUE(waitFor([&] { return hw->isConnected() && inTap(player.pid()); }, 15s))
         << qPrintable(sinksOfProcess(player.pid()).join(' '));
     EXPECT_TRUE(waitFor([] { return std::abs(recordSink("speakers", 300).peak - 0.5f) < 0.03f; }, 5s));
     EXPECT_EQ(waitForProcess(player.pid()), process);
+    EXPECT_LE(errorList().size(), 2) << qPrintable(errorList().join('\n'));
 }
 
 TEST_F(TapPathTest, AFrozenServerFailsTheEngineAtItsDeadlinesAndTheTapComesBackWhenItAnswers)

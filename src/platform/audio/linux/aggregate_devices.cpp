@@ -52,7 +52,7 @@ OSStatus AggregateDevices::create(Description description, AudioObjectID* outDev
     if (!m_table.connected())
         return kAudioHardwareNotRunningError;
     const SinkRecord* output = m_table.sinkNamed(aggregate->outputSink);
-    if (!output || !output->tapUid.isEmpty()
+    if (!output || !output->isDevice()
         || (!description.mainSubDevice.isEmpty() && description.mainSubDevice != aggregate->outputSink))
         return kAudioHardwareBadDeviceError;
     for (const auto& [id, tap] : m_table.taps())

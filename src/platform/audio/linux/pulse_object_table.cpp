@@ -41,7 +41,7 @@ void PulseObjectTable::replaceSnapshot(const QString& serverName, const QString&
         if (const auto client = m_clients.find(stream.client); client != m_clients.end())
             stream.completeFrom(client->second);
     for (const auto& sink : m_sinks)
-        if (sink.tapUid.isEmpty())
+        if (sink.isDevice())
             idFor(m_deviceIds, sink.name);
     for (const auto& stream : m_streams)
         if (!stream.internal)
@@ -63,7 +63,7 @@ bool PulseObjectTable::removeSink(std::uint32_t index)
     bool wasDevice = false;
     const auto it = std::find_if(m_sinks.begin(), m_sinks.end(), [&](const SinkRecord& s) { return s.index == index; });
     if (it != m_sinks.end()) {
-        wasDevice = it->tapUid.isEmpty();
+        wasDevice = it->isDevice();
         m_sinks.erase(it);
     }
     m_changed.notify_all();
@@ -75,7 +75,7 @@ bool PulseObjectTable::updateSink(const SinkRecord& sink)
     bool deviceListChanged = false;
     const auto it
         = std::find_if(m_sinks.begin(), m_sinks.end(), [&](const SinkRecord& s) { return s.index == sink.index; });
-    if (sink.tapUid.isEmpty()) {
+    if (sink.isDevice()) {
         idFor(m_deviceIds, sink.name);
         deviceListChanged = it == m_sinks.end() || it->description != sink.description || it->name != sink.name;
     }
@@ -175,7 +175,7 @@ const SinkRecord* PulseObjectTable::deviceSink(AudioObjectID id) const
     for (const auto& [name, device] : m_deviceIds)
         if (device == id) {
             const SinkRecord* sink = sinkNamed(name);
-            return sink && sink->tapUid.isEmpty() ? sink : nullptr;
+            return sink && sink->isDevice() ? sink : nullptr;
         }
     return nullptr;
 }
@@ -197,7 +197,7 @@ std::vector<AudioObjectID> PulseObjectTable::deviceIDs() const
 {
     std::vector<AudioObjectID> ids;
     for (const auto& sink : m_sinks)
-        if (sink.tapUid.isEmpty())
+        if (sink.isDevice())
             ids.push_back(m_deviceIds.at(sink.name));
     return ids;
 }
@@ -218,7 +218,7 @@ std::vector<AudioObjectID> PulseObjectTable::processIDs() const
 AudioObjectID PulseObjectTable::defaultDeviceID() const
 {
     const SinkRecord* sink = sinkNamed(m_defaultSink);
-    return sink && sink->tapUid.isEmpty() ? m_deviceIds.at(sink->name) : 0;
+    return sink && sink->isDevice() ? m_deviceIds.at(sink->name) : 0;
 }
 
 std::optional<QString> PulseObjectTable::processKey(AudioObjectID id) const

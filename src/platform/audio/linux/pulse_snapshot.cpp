@@ -78,6 +78,7 @@ SinkRecord SinkRecord::from(const pa_sink_info& info)
         }
 #endif
     }
+    sink.placeholder = sink.name == QLatin1String(kPlaceholderSinkName);
     sink.tapUid = property(info.proplist, kTapSinkProperty);
     sink.tapOwner = property(info.proplist, kTapOwnerProperty);
     if (sink.tapUid.isEmpty() && sink.name.startsWith(QLatin1String(kTapSinkPrefix)))

@@ -23,6 +23,8 @@ inline constexpr auto kTapSinkProperty = "sonaric.tap";
 inline constexpr auto kTapOwnerProperty = "sonaric.tap.owner";
 /// Property on our own streams, which are never listed as processes.
 inline constexpr auto kInternalStreamProperty = "sonaric.internal";
+/// The name PulseAudio gives the null sink it loads while no other sink exists.
+inline constexpr auto kPlaceholderSinkName = "auto_null";
 /// Prefix of every tap sink's name.
 inline constexpr auto kTapSinkPrefix = "sonaric_tap_";
 
@@ -37,6 +39,12 @@ struct SinkRecord {
     SinkTraits traits;
     QString tapUid; ///< non-null for our tap sinks
     QString tapOwner;
+    /// The null sink a PulseAudio server keeps while it has no other (module-always-sink's "auto_null"). It is
+    /// no output: any sink appearing, a tap's among them, makes the server unload it.
+    bool placeholder = false;
+
+    /// Whether the sink is offered as an output device: neither a tap's sink nor the placeholder.
+    bool isDevice() const { return tapUid.isEmpty() && !placeholder; }
 
     static SinkRecord from(const pa_sink_info& info);
 };
