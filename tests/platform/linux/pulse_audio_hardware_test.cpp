@@ -62,20 +62,6 @@ QVariantMap aggregateDescription(const QString& output, const QString& tap)
                 QVariantMap { { kAudioSubTapUIDKey, tap }, { kAudioSubTapDriftCompensationKey, true } } } } };
 }
 
-/// The session manager's memory of streams, line by line (WirePlumber keeps it in its state folder).
-QStringList sessionManagerMemory()
-{
-    QStringList lines;
-    const QDir folder(qEnvironmentVariable("XDG_STATE_HOME") + QStringLiteral("/wireplumber"));
-    for (const QString& name : folder.entryList(QDir::Files)) {
-        QFile file(folder.filePath(name));
-        if (file.open(QIODevice::ReadOnly))
-            for (const QString& line : QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts))
-                lines << name + u':' + line;
-    }
-    return lines;
-}
-
 } // namespace
 
 TEST_F(PulseAudioHardwareTest, SinksAreTheOutputDevicesAndTheDefaultSinkIsTheDefaultDevice)

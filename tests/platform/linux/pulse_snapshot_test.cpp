@@ -55,7 +55,8 @@ TEST(PulseObjectTable, NeitherATapsSinkNorTheServersPlaceholderIsAnOutputDevice)
     };
     PulseObjectTable table;
     std::lock_guard lock(table.mutex());
-    table.replaceSnapshot("pulseaudio", "auto_null", 48000, { sink(1, "auto_null"), sink(2, "sonaric_tap_x", "x") }, {}, {});
+    table.replaceSnapshot(
+        "pulseaudio", "auto_null", 48000, { sink(1, "auto_null"), sink(2, "sonaric_tap_x", "x") }, {}, {});
     EXPECT_TRUE(table.deviceIDs().empty());
     EXPECT_EQ(table.defaultDeviceID(), 0u);
     // A real sink arrives; the server unloads its placeholder and the new sink becomes the default.

@@ -4,6 +4,7 @@
 #include "platform/audio/linux/pulse_connection.h"
 #include "platform/audio/linux/pulse_query.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <gtest/gtest.h>
@@ -259,6 +260,19 @@ ProgramRun run(const QString& program, const QStringList& arguments)
 QString pactl(const QStringList& arguments)
 {
     return QString::fromUtf8(run(QStringLiteral("pactl"), arguments).out).trimmed();
+}
+
+QStringList sessionManagerMemory()
+{
+    QStringList lines;
+    const QDir folder(qEnvironmentVariable("XDG_STATE_HOME") + QStringLiteral("/wireplumber"));
+    for (const QString& name : folder.entryList(QDir::Files)) {
+        QFile file(folder.filePath(name));
+        if (file.open(QIODevice::ReadOnly))
+            for (const QString& line : QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts))
+                lines << name + u':' + line;
+    }
+    return lines;
 }
 
 bool restartServer(std::chrono::milliseconds sinksAfter)

@@ -92,6 +92,9 @@ private:
 };
 /// "pulseaudio" or "pipewire".
 QString serverKind();
+/// The session manager's memory of streams, "file:line" (WirePlumber keeps it in its state folder); empty on
+/// PulseAudio.
+QStringList sessionManagerMemory();
 
 } // namespace sonaric::test
 

@@ -2,6 +2,8 @@
 
 #include <pulse/pulseaudio.h>
 
+#include <algorithm>
+
 namespace sonaric
 {
 
@@ -131,6 +133,16 @@ ClientRecord ClientRecord::from(const pa_client_info& info)
     client.applicationName = property(info.proplist, PA_PROP_APPLICATION_NAME);
     client.binary = property(info.proplist, PA_PROP_APPLICATION_PROCESS_BINARY);
     return client;
+}
+
+bool volumesClose(const std::vector<std::uint32_t>& a, const std::vector<std::uint32_t>& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t c = 0; c < a.size(); ++c)
+        if (std::max(a[c], b[c]) - std::min(a[c], b[c]) > 1)
+            return false;
+    return true;
 }
 
 } // namespace sonaric

@@ -83,4 +83,8 @@ struct StreamRecord {
     static StreamRecord from(const pa_sink_input_info& info);
 };
 
+/// Whether two volumes are the same up to the server's rounding of what was written (PipeWire keeps volumes as
+/// floats): one step either way per channel.
+bool volumesClose(const std::vector<std::uint32_t>& a, const std::vector<std::uint32_t>& b);
+
 } // namespace sonaric

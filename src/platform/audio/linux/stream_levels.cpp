@@ -38,17 +38,6 @@ std::vector<std::uint32_t> unscaled(const std::vector<std::uint32_t>& volume, fl
     return result;
 }
 
-/// The server may round what we wrote (PipeWire keeps volumes as floats): one step either way is ours.
-bool close(const std::vector<std::uint32_t>& a, const std::vector<std::uint32_t>& b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t c = 0; c < a.size(); ++c)
-        if (std::max(a[c], b[c]) - std::min(a[c], b[c]) > 1)
-            return false;
-    return true;
-}
-
 AggregateDeviceRecord* aggregateReading(const PulseObjectTable& table, std::uint32_t sinkIndex)
 {
     for (const auto& [id, aggregate] : table.aggregates()) {
@@ -207,7 +196,7 @@ void StreamLevels::inheritFromSibling(Held& stream, const Level& level) const
     for (const auto& [index, sibling] : m_held) {
         if (sibling.processKey != stream.processKey)
             continue;
-        if (level.factor != 1.0f && close(stream.ownVolume, sibling.lastVolume))
+        if (level.factor != 1.0f && volumesClose(stream.ownVolume, sibling.lastVolume))
             stream.ownVolume = sibling.ownVolume;
         if (level.mute && stream.ownMute && !sibling.ownMute)
             stream.ownMute = false;
@@ -270,6 +259,7 @@ OSStatus StreamLevels::applyProcess(
                 Held h;
                 h.processKey = processKey;
                 h.pid = stream.pid;
+                h.memoryKey = { stream.mediaRole, stream.applicationId, stream.applicationName };
                 h.ownVolume = stream.volume;
                 h.ownMute = stream.muted;
                 h.lastVolume = stream.volume;
@@ -294,7 +284,7 @@ OSStatus StreamLevels::applyProcess(
             // The snapshot may not show our last writes yet, and what we last wrote may have been undone by
             // someone else: either differing is a reason to write.
             if (const auto volume = scaled(h.ownVolume, level.factor);
-                !close(volume, stream.volume) || !close(volume, h.lastVolume)) {
+                !volumesClose(volume, stream.volume) || !volumesClose(volume, h.lastVolume)) {
                 step.volume = volume;
                 h.pendingVolumes.push_back(volume);
                 h.lastVolume = volume;
@@ -526,10 +516,10 @@ StreamLevels::Arrival StreamLevels::streamChanged(const StreamRecord& stream, bo
     // An event may still show one of our earlier writes; what matches none of them came from someone else.
     if (!stream.volume.empty()) {
         const auto ours = std::find_if(h.pendingVolumes.begin(), h.pendingVolumes.end(),
-            [&](const auto& written) { return close(written, stream.volume); });
+            [&](const auto& written) { return volumesClose(written, stream.volume); });
         if (ours != h.pendingVolumes.end()) {
             h.pendingVolumes.erase(h.pendingVolumes.begin(), ours + 1);
-        } else if (!close(h.lastVolume, stream.volume)) {
+        } else if (!volumesClose(h.lastVolume, stream.volume)) {
             if (factor > 0.0f)
                 h.ownVolume = unscaled(stream.volume, factor);
             h.lastVolume = stream.volume;
@@ -549,10 +539,20 @@ StreamLevels::Arrival StreamLevels::streamChanged(const StreamRecord& stream, bo
     return arrival;
 }
 
-void StreamLevels::streamRemoved(std::uint32_t index)
+std::optional<StreamLevels::Departed> StreamLevels::streamRemoved(std::uint32_t index)
 {
     std::lock_guard lock(m_mutex);
-    m_held.erase(index);
+    const auto held = m_held.find(index);
+    if (held == m_held.end())
+        return std::nullopt;
+    const Held h = std::move(held->second);
+    m_held.erase(held);
+    // PulseAudio's memory is put right by the scrubbing; PipeWire's session manager keeps its own.
+    const bool moved = !h.lastSink.isEmpty() && h.lastSink != h.ownSink;
+    if (!m_table.serverName().contains(QLatin1String("PipeWire"))
+        || (volumesClose(h.lastVolume, h.ownVolume) && h.lastMute == h.ownMute && !moved))
+        return std::nullopt;
+    return Departed { h.memoryKey, { h.ownVolume, h.ownMute, moved ? h.ownSink : QString() }, h.lastVolume };
 }
 
 } // namespace sonaric

@@ -2,6 +2,7 @@
 
 #include "platform/audio/audio_hardware.h"
 #include "platform/audio/linux/restore_memory.h"
+#include "platform/audio/linux/session_memory.h"
 
 #include <QString>
 
@@ -80,8 +81,15 @@ public:
     };
     /// On the loop thread with the snapshot lock held: a stream appeared or changed.
     Arrival streamChanged(const StreamRecord& stream, bool isNew);
+    /// A held stream that ended on PipeWire with our values on it: they stay in the session manager's memory
+    /// for the application's next stream unless its own are written there (writeSessionMemory).
+    struct Departed {
+        SessionMemoryKey key;
+        SessionMemoryValues own;
+        std::vector<std::uint32_t> held; ///< the volume we last wrote, which the memory holds
+    };
     /// With the snapshot lock held: a stream is gone.
-    void streamRemoved(std::uint32_t index);
+    std::optional<Departed> streamRemoved(std::uint32_t index);
 
 private:
     struct Level {
@@ -94,6 +102,7 @@ private:
     struct Held {
         QString processKey;
         pid_t pid = -1;
+        SessionMemoryKey memoryKey;
         std::vector<std::uint32_t> ownVolume;
         bool ownMute = false;
         QString ownSink;
