@@ -279,15 +279,14 @@ void PulseAudioHardware::serverEvent(pa_context* context, unsigned facility, uns
     } else if (facility == PA_SUBSCRIPTION_EVENT_SINK_INPUT) {
         if (removed) {
             bool listChanged = false;
-            std::optional<StreamLevels::Departed> departed;
+            bool departed = false;
             {
                 std::lock_guard lock(m_table->mutex());
                 listChanged = m_table->removeStream(index);
                 departed = m_levels->streamRemoved(index);
             }
             if (departed)
-                later([departed = std::move(*departed)](
-                          PulseConnection&) { writeSessionMemory(departed.key, departed.own, departed.held); });
+                later([this](PulseConnection&) { m_levels->writeDepartedMemory(); });
             if (listChanged)
                 notify(kAudioHardwarePropertyProcessObjectList);
             return;

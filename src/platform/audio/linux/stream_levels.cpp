@@ -539,20 +539,35 @@ StreamLevels::Arrival StreamLevels::streamChanged(const StreamRecord& stream, bo
     return arrival;
 }
 
-std::optional<StreamLevels::Departed> StreamLevels::streamRemoved(std::uint32_t index)
+bool StreamLevels::streamRemoved(std::uint32_t index)
 {
     std::lock_guard lock(m_mutex);
     const auto held = m_held.find(index);
     if (held == m_held.end())
-        return std::nullopt;
+        return false;
     const Held h = std::move(held->second);
     m_held.erase(held);
     // PulseAudio's memory is put right by the scrubbing; PipeWire's session manager keeps its own.
     const bool moved = !h.lastSink.isEmpty() && h.lastSink != h.ownSink;
     if (!m_table.serverName().contains(QLatin1String("PipeWire"))
         || (volumesClose(h.lastVolume, h.ownVolume) && h.lastMute == h.ownMute && !moved))
-        return std::nullopt;
-    return Departed { h.memoryKey, { h.ownVolume, h.ownMute, moved ? h.ownSink : QString() }, h.lastVolume };
+        return false;
+    const bool first = m_departed.empty();
+    const SessionMemoryKey& key = h.memoryKey;
+    m_departed[key.mediaRole + u'\n' + key.applicationId + u'\n' + key.applicationName]
+        = { key, { h.ownVolume, h.ownMute, moved ? h.ownSink : QString() }, h.lastVolume };
+    return first;
+}
+
+void StreamLevels::writeDepartedMemory()
+{
+    std::map<QString, Departed> departed;
+    {
+        std::lock_guard lock(m_mutex);
+        departed.swap(m_departed);
+    }
+    for (const auto& [name, stream] : departed)
+        writeSessionMemory(stream.key, stream.own, stream.held);
 }
 
 } // namespace sonaric

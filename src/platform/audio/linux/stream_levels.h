@@ -81,15 +81,12 @@ public:
     };
     /// On the loop thread with the snapshot lock held: a stream appeared or changed.
     Arrival streamChanged(const StreamRecord& stream, bool isNew);
-    /// A held stream that ended on PipeWire with our values on it: they stay in the session manager's memory
-    /// for the application's next stream unless its own are written there (writeSessionMemory).
-    struct Departed {
-        SessionMemoryKey key;
-        SessionMemoryValues own;
-        std::vector<std::uint32_t> held; ///< the volume we last wrote, which the memory holds
-    };
-    /// With the snapshot lock held: a stream is gone.
-    std::optional<Departed> streamRemoved(std::uint32_t index);
+    /// With the snapshot lock held: a stream is gone. True when it was held on PipeWire with our values on it:
+    /// they stay in the session manager's memory for the application's next stream unless its own are written
+    /// there, which `writeDepartedMemory` then does (once for any number of streams of one key gone meanwhile).
+    bool streamRemoved(std::uint32_t index);
+    /// Writes the own values of the held streams that ended into PipeWire's session manager's memory.
+    void writeDepartedMemory();
 
 private:
     struct Level {
@@ -129,6 +126,13 @@ private:
     std::optional<RestoreTable> m_baseline; ///< the whole memory before our first change
     std::set<QString> m_memoryKeys; ///< application ids, names and media roles of the held streams
     std::chrono::steady_clock::time_point m_keepUntil; ///< scrubbing goes on until then after the last release
+
+    struct Departed {
+        SessionMemoryKey key;
+        SessionMemoryValues own;
+        std::vector<std::uint32_t> held; ///< the volume we last wrote, which the memory holds
+    };
+    std::map<QString, Departed> m_departed; ///< held streams gone, by their memory key, until written
 };
 
 } // namespace sonaric
