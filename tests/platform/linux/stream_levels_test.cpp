@@ -333,6 +333,43 @@ TEST_F(StreamLevelsTest, AnotherMixersChangeBecomesTheStreamsOwnAndIsNotFoughtOv
     EXPECT_TRUE(streamsSettle(player.pid(), [&](const Seen& s) { return near(s.volume, { own, own }) && s.muted; }));
 }
 
+TEST_F(StreamLevelsTest, AStreamThatReplacesTheOnlyHeldOneGetsTheLevelOnce)
+{
+    // A player between tracks closes its stream and opens the next at once: PipeWire's session manager starts the
+    // new one where we put the old one, before its memory has been put right.
+    ChildProcess player(testPlayerPath(),
+        { "--app-id", "org.example.Tracks", "--role", "music", "--amplitude", "0.1", "--reopen-after", "2500" });
+    const AudioObjectID process = processOf(player.pid());
+    ASSERT_NE(process, 0u);
+    const auto first = streamsOf(player.pid());
+    ASSERT_EQ(first.size(), 1u);
+    ASSERT_EQ(set(process, kAudioProcessPropertyVolumeScalar, 0.5f), noErr);
+    ASSERT_EQ(set(process, kAudioProcessPropertyOutputDevice, device("headphones")), noErr);
+
+    // The next stream, once it is held (the journal lists it before it is written to).
+    const auto held = [&](std::uint32_t index) {
+        for (const auto& levels : TapJournal(journal).readLevels())
+            for (const auto& stream : levels.streams)
+                if (stream.index == index)
+                    return true;
+        return false;
+    };
+    ASSERT_TRUE(waitFor(
+        [&] {
+            const auto seen = streamsOf(player.pid());
+            return seen.size() == 1 && seen[0].index != first[0].index && held(seen[0].index);
+        },
+        5s));
+    std::this_thread::sleep_for(300ms);
+    EXPECT_TRUE(streamsSettle(
+        player.pid(), [](const Seen& s) { return near(s.volume, stereo(0.5)) && s.sink == "headphones"; }));
+
+    release(process);
+    EXPECT_TRUE(streamsSettle(
+        player.pid(), [](const Seen& s) { return near(s.volume, stereo(1.0)) && !s.muted && s.sink == "speakers"; }));
+    expectMemoryUntouched();
+}
+
 TEST_F(StreamLevelsTest, QuitAndSigkillLeaveNothingBehindForTheApplicationsNextStream)
 {
     enum class End { SonaricQuits, SonaricIsKilled, ApplicationQuits };

@@ -1,8 +1,9 @@
 // A small audio application for the integration tests: plays a sine through libpulse, names itself with an
-// application id and media role, can open a second stream later, and reconnects when the server goes away.
+// application id and media role, can open a second stream later or replace its stream with a new one (as a
+// player between tracks does), and reconnects when the server goes away.
 //
 //   sonaric-test-player [--app-id ID] [--role ROLE] [--name NAME] [--amplitude A] [--frequency HZ]
-//                       [--seconds S] [--second-stream-after MS]
+//                       [--seconds S] [--second-stream-after MS] [--reopen-after MS]
 
 #include <pulse/error.h>
 #include <pulse/simple.h>
@@ -24,11 +25,12 @@ struct Options {
     std::string appId, role, name = "Test Player";
     double amplitude = 1.0, frequency = 440.0, seconds = 30.0;
     int secondStreamAfterMs = -1;
+    int reopenAfterMs = -1; ///< the first stream is closed then and another opened at once
 };
 
 std::atomic<bool> g_done { false };
 
-void play(const Options& options, const char* streamName)
+void play(const Options& options, const char* streamName, int reopenAfterMs)
 {
     constexpr unsigned rate = 48000;
     const pa_sample_spec spec { PA_SAMPLE_FLOAT32NE, rate, 2 };
@@ -49,7 +51,13 @@ void play(const Options& options, const char* streamName)
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
             continue;
         }
+        const auto opened = std::chrono::steady_clock::now();
         while (!g_done) {
+            if (reopenAfterMs >= 0
+                && std::chrono::steady_clock::now() - opened >= std::chrono::milliseconds(reopenAfterMs)) {
+                reopenAfterMs = -1;
+                break;
+            }
             for (std::size_t i = 0; i < chunk.size(); i += 2) {
                 const auto v = float(options.amplitude * std::sin(phase));
                 chunk[i] = chunk[i + 1] = v;
@@ -85,6 +93,8 @@ int main(int argc, char** argv)
             options.seconds = std::atof(value);
         else if (key == "--second-stream-after")
             options.secondStreamAfterMs = std::atoi(value);
+        else if (key == "--reopen-after")
+            options.reopenAfterMs = std::atoi(value);
         else {
             std::fprintf(stderr, "unknown option %s\n", key.c_str());
             return 2;
@@ -99,11 +109,11 @@ int main(int argc, char** argv)
     if (!properties.empty())
         setenv("PULSE_PROP", properties.c_str(), 1);
 
-    std::thread first(play, std::cref(options), "first");
+    std::thread first(play, std::cref(options), "first", options.reopenAfterMs);
     std::thread second;
     if (options.secondStreamAfterMs >= 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(options.secondStreamAfterMs));
-        second = std::thread(play, std::cref(options), "second");
+        second = std::thread(play, std::cref(options), "second", -1);
     }
     std::this_thread::sleep_for(std::chrono::duration<double>(options.seconds));
     g_done = true;

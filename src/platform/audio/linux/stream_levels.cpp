@@ -19,6 +19,9 @@ namespace sonaric
 namespace
 {
 
+/// How long a held stream that ended still tells where its process's next stream was started by the memory.
+constexpr auto kEndedKept = std::chrono::seconds(3);
+
 std::vector<std::uint32_t> scaled(const std::vector<std::uint32_t>& volume, float factor)
 {
     // pa_volume_t is cubic, so multiplying two of them multiplies the linear amplitudes.
@@ -193,17 +196,25 @@ void StreamLevels::inheritFromSibling(Held& stream, const Level& level) const
     // stream where we put its process's other streams: at our volume, our mute, on our device. Taken as its
     // own, the level would then apply twice and a release would leave it there. What starts exactly where we
     // put a sibling has that sibling's own values.
-    for (const auto& [index, sibling] : m_held) {
-        if (sibling.processKey != stream.processKey)
-            continue;
-        if (level.factor != 1.0f && volumesClose(stream.ownVolume, sibling.lastVolume))
+    const auto take = [&](const Held& sibling, bool volumeOurs, bool muteOurs, const QString& sinkOurs) {
+        if (volumeOurs && volumesClose(stream.ownVolume, sibling.lastVolume))
             stream.ownVolume = sibling.ownVolume;
-        if (level.mute && stream.ownMute && !sibling.ownMute)
+        if (muteOurs && stream.ownMute && !sibling.ownMute)
             stream.ownMute = false;
-        if (!level.sink.isEmpty() && stream.ownSink == level.sink && !sibling.ownSink.isEmpty())
+        if (!sinkOurs.isEmpty() && stream.ownSink == sinkOurs && !sibling.ownSink.isEmpty())
             stream.ownSink = sibling.ownSink;
+    };
+    for (const auto& [index, sibling] : m_held)
+        if (sibling.processKey == stream.processKey)
+            return take(sibling, level.factor != 1.0f, level.mute, level.sink);
+    // The only held stream may have just ended, the application opening its next one at once (a player between
+    // tracks): the memory has not been put right yet and starts it where we put the one that ended.
+    const auto ended = m_ended.find(stream.processKey);
+    if (ended == m_ended.end() || std::chrono::steady_clock::now() >= ended->second.until)
         return;
-    }
+    const Held& last = ended->second.stream;
+    take(last, !volumesClose(last.lastVolume, last.ownVolume), last.lastMute && !last.ownMute,
+        last.lastSink != last.ownSink ? last.lastSink : QString());
 }
 
 void StreamLevels::reapply(PulseConnection& connection)
@@ -213,6 +224,7 @@ void StreamLevels::reapply(PulseConnection& connection)
         std::lock_guard tableLock(m_table.mutex());
         std::lock_guard lock(m_mutex);
         const auto& streams = m_table.streams();
+        m_ended.clear();
         std::erase_if(m_held, [&](const auto& entry) {
             return std::none_of(streams.begin(), streams.end(), [&](const StreamRecord& s) {
                 return s.index == entry.first && s.processKey() == entry.second.processKey;
@@ -547,6 +559,9 @@ bool StreamLevels::streamRemoved(std::uint32_t index)
         return false;
     const Held h = std::move(held->second);
     m_held.erase(held);
+    const auto now = std::chrono::steady_clock::now();
+    std::erase_if(m_ended, [&](const auto& entry) { return entry.second.until <= now; });
+    m_ended.insert_or_assign(h.processKey, Ended { h, now + kEndedKept });
     // PulseAudio's memory is put right by the scrubbing; PipeWire's session manager keeps its own.
     const bool moved = !h.lastSink.isEmpty() && h.lastSink != h.ownSink;
     if (!m_table.serverName().contains(QLatin1String("PipeWire"))

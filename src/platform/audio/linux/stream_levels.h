@@ -110,7 +110,8 @@ private:
         std::vector<bool> pendingMutes;
     };
 
-    /// A new stream of a held process that starts where we put its siblings takes their own values.
+    /// A new stream of a held process that starts where we put its siblings (or the one that just ended) takes
+    /// their own values.
     void inheritFromSibling(Held& stream, const Level& level) const;
     OSStatus applyProcess(PulseConnection& connection, const QString& processKey, std::optional<std::uint32_t> only);
     std::optional<QString> knownProcess(AudioObjectID process) const;
@@ -133,6 +134,11 @@ private:
         std::vector<std::uint32_t> held; ///< the volume we last wrote, which the memory holds
     };
     std::map<QString, Departed> m_departed; ///< held streams gone, by their memory key, until written
+    struct Ended {
+        Held stream;
+        std::chrono::steady_clock::time_point until;
+    };
+    std::map<QString, Ended> m_ended; ///< the last held stream of each process that ended, for a few seconds
 };
 
 } // namespace sonaric
