@@ -320,6 +320,8 @@ TEST_F(UpdateInstallTest, TheOldProcessEndsAndTheNewBuildStarts)
     environment.insert("SONARIC_PROBE_LOG", log);
     environment.insert("TMPDIR", temporary);
     old.setProcessEnvironment(environment);
+    // What the probe says on its way out (a sanitizer's report among it) belongs in the test's output.
+    old.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     old.start(app + "/sonaric-update-probe", { "--update" });
     ASSERT_TRUE(old.waitForStarted());
     const qint64 oldPid = old.processId();

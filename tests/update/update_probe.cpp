@@ -10,9 +10,14 @@
 #include "update/updater.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QSslConfiguration>
+#include <QThread>
 #include <QTimer>
+
+#include <memory>
 
 using namespace sonaric;
 
@@ -24,6 +29,18 @@ void log(const QString& line)
     QFile file(qEnvironmentVariable("SONARIC_PROBE_LOG"));
     if (file.open(QIODevice::WriteOnly | QIODevice::Append))
         file.write(line.toUtf8() + '\n');
+}
+
+/// Whether Qt's network thread is still running, by the names of this process's threads.
+bool networkThreadRuns()
+{
+    const QDir tasks(QStringLiteral("/proc/self/task"));
+    for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile name(tasks.filePath(task + QStringLiteral("/comm")));
+        if (name.open(QIODevice::ReadOnly) && name.readAll().startsWith("QNetworkAccess"))
+            return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -39,20 +56,21 @@ int main(int argc, char* argv[])
     SimulatedWorkspace workspace { Scene {} };
     Updater::Options options;
     options.feed = { QUrl(qEnvironmentVariable("SONARIC_PROBE_FEED")), qEnvironmentVariable("SONARIC_PROBE_KEY") };
-    Updater updater(bundles, workspace, options);
-    const QString build = QString::number(updater.currentBuild());
+    auto updater = std::make_unique<Updater>(bundles, workspace, options);
+    const QString build = QString::number(updater->currentBuild());
     log(QStringLiteral("started build %1 pid %2").arg(build).arg(QCoreApplication::applicationPid()));
     if (!application.arguments().contains(QStringLiteral("--update")))
         return 0;
 
-    QObject::connect(&updater, &Updater::availableChanged, &updater, [&] {
-        if (updater.updateAvailable())
-            updater.install();
+    Updater& running = *updater;
+    QObject::connect(&running, &Updater::availableChanged, &running, [&] {
+        if (running.updateAvailable())
+            running.install();
     });
-    QObject::connect(&updater, &Updater::phaseChanged, &updater, [&] {
-        if (updater.phase() != Updater::Phase::Failed)
+    QObject::connect(&running, &Updater::phaseChanged, &running, [&] {
+        if (running.phase() != Updater::Phase::Failed)
             return;
-        log(QStringLiteral("failed: ") + updater.errorText());
+        log(QStringLiteral("failed: ") + running.errorText());
         for (const QUrl& url : workspace.openedURLs())
             log(QStringLiteral("opened ") + url.toString());
         application.exit(1);
@@ -62,6 +80,14 @@ int main(int argc, char* argv[])
         log(QStringLiteral("timed out"));
         application.exit(3);
     });
-    updater.start();
-    return application.exec();
+    running.start();
+    const int status = application.exec();
+    // The network access manager's thread is waited for until its work is done, not until it has ended: it frees
+    // its OpenSSL state only as it ends, and a leak check at our exit (AddressSanitizer's) would catch it midway.
+    // So the updater goes first, and the thread is given a moment to end.
+    updater.reset();
+    const QDeadlineTimer deadline(2000);
+    while (networkThreadRuns() && !deadline.hasExpired())
+        QThread::msleep(5);
+    return status;
 }
