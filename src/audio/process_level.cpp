@@ -46,10 +46,11 @@ void ProcessLevel::apply(std::vector<AudioObjectID> processObjects, float gain, 
 {
     // By value: the engine re-applies a level with the level's own process list.
     const std::vector<AudioObjectID> before = std::exchange(m_processObjects, std::move(processObjects));
-    const auto had
-        = [&before](AudioObjectID process) { return std::find(before.begin(), before.end(), process) != before.end(); };
+    const auto listed = [](const std::vector<AudioObjectID>& list, AudioObjectID process) {
+        return std::find(list.begin(), list.end(), process) != list.end();
+    };
     for (AudioObjectID process : before) {
-        if (std::find(m_processObjects.begin(), m_processObjects.end(), process) == m_processObjects.end())
+        if (!listed(m_processObjects, process))
             releaseProcess(process);
     }
     const float oldGain = std::exchange(m_gain, gain);
@@ -59,7 +60,7 @@ void ProcessLevel::apply(std::vector<AudioObjectID> processObjects, float gain, 
     // all three.
     const bool muted = gain <= 0.0f;
     for (AudioObjectID process : m_processObjects) {
-        const bool known = had(process);
+        const bool known = listed(before, process);
         // Muting leaves the volume alone: unmuting then finds it where it was, and another mixer shows the
         // stream muted rather than at zero.
         if (!muted && (!known || gain != oldGain)) {

@@ -213,8 +213,7 @@ void StreamLevels::inheritFromSibling(Held& stream, const Level& level) const
     if (ended == m_ended.end() || std::chrono::steady_clock::now() >= ended->second.until)
         return;
     const Held& last = ended->second.stream;
-    take(last, !volumesClose(last.lastVolume, last.ownVolume), last.lastMute && !last.ownMute,
-        last.lastSink != last.ownSink ? last.lastSink : QString());
+    take(last, last.volumeOurs(), last.muteOurs(), last.sinkOurs() ? last.lastSink : QString());
 }
 
 void StreamLevels::reapply(PulseConnection& connection)
@@ -563,26 +562,24 @@ bool StreamLevels::streamRemoved(std::uint32_t index)
     std::erase_if(m_ended, [&](const auto& entry) { return entry.second.until <= now; });
     m_ended.insert_or_assign(h.processKey, Ended { h, now + kEndedKept });
     // PulseAudio's memory is put right by the scrubbing; PipeWire's session manager keeps its own.
-    const bool moved = !h.lastSink.isEmpty() && h.lastSink != h.ownSink;
-    if (!m_table.serverName().contains(QLatin1String("PipeWire"))
-        || (volumesClose(h.lastVolume, h.ownVolume) && h.lastMute == h.ownMute && !moved))
+    if (!m_table.serverName().contains(QLatin1String("PipeWire")) || !(h.volumeOurs() || h.muteOurs() || h.sinkOurs()))
         return false;
     const bool first = m_departed.empty();
     const SessionMemoryKey& key = h.memoryKey;
-    m_departed[key.mediaRole + u'\n' + key.applicationId + u'\n' + key.applicationName]
-        = { key, { h.ownVolume, h.ownMute, moved ? h.ownSink : QString() }, h.lastVolume };
+    m_departed.insert_or_assign(key.mediaRole + u'\n' + key.applicationId + u'\n' + key.applicationName, h);
     return first;
 }
 
 void StreamLevels::writeDepartedMemory()
 {
-    std::map<QString, Departed> departed;
+    std::map<QString, Held> departed;
     {
         std::lock_guard lock(m_mutex);
         departed.swap(m_departed);
     }
-    for (const auto& [name, stream] : departed)
-        writeSessionMemory(stream.key, stream.own, stream.held);
+    // The memory holds what we last wrote; it is to hold the stream's own values.
+    for (const auto& [name, h] : departed)
+        writeSessionMemory(h.memoryKey, { h.ownVolume, h.ownMute, h.sinkOurs() ? h.ownSink : QString() }, h.lastVolume);
 }
 
 } // namespace sonaric

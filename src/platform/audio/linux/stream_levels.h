@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/audio/audio_hardware.h"
+#include "platform/audio/linux/pulse_snapshot.h"
 #include "platform/audio/linux/restore_memory.h"
 #include "platform/audio/linux/session_memory.h"
 
@@ -108,6 +109,11 @@ private:
         QString lastSink; ///< where we last sent it
         std::vector<std::vector<std::uint32_t>> pendingVolumes; ///< written, not yet seen back in an event
         std::vector<bool> pendingMutes;
+
+        /// Whether what we last put on the stream differs from its own (volume, mute, sink).
+        bool volumeOurs() const { return !volumesClose(lastVolume, ownVolume); }
+        bool muteOurs() const { return lastMute != ownMute; }
+        bool sinkOurs() const { return !lastSink.isEmpty() && lastSink != ownSink; }
     };
 
     /// A new stream of a held process that starts where we put its siblings (or the one that just ended) takes
@@ -128,12 +134,7 @@ private:
     std::set<QString> m_memoryKeys; ///< application ids, names and media roles of the held streams
     std::chrono::steady_clock::time_point m_keepUntil; ///< scrubbing goes on until then after the last release
 
-    struct Departed {
-        SessionMemoryKey key;
-        SessionMemoryValues own;
-        std::vector<std::uint32_t> held; ///< the volume we last wrote, which the memory holds
-    };
-    std::map<QString, Departed> m_departed; ///< held streams gone, by their memory key, until written
+    std::map<QString, Held> m_departed; ///< held streams gone with our values on them, by memory key, until written
     struct Ended {
         Held stream;
         std::chrono::steady_clock::time_point until;
