@@ -1,7 +1,9 @@
 // The settings file is the user's to edit, and a crash or a full disk can leave it half written. The first
 // input byte picks how the rest reaches the four keys: as the text of the file itself (every value, "@Variant"
 // ones included, goes through QSettings' own decoding), or as values of any type set under the keys. Restoring
-// gives the defaults or what the keys hold, within the boost limit, and writes nothing back.
+// gives the defaults or what the keys hold, within the boost limit, and writes nothing back. tools/fuzz runs
+// this target with allocations over 64 MB failing, as a machine that cannot give them would: Qt reserves what
+// an "@Variant" count claims before it finds the data short.
 
 #include "fuzz/fuzz_support.h"
 #include "model/mixer_settings.h"
@@ -85,12 +87,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // A fresh file each time: QSettings keeps what it read of a path for as long as the file looks unchanged.
     const QString path = dir.filePath(QStringLiteral("Sonaric-%1.conf").arg(++run));
     if (data[0] % 2 == 0) {
-        // Qt 6.4 decodes an "@Variant" value by reserving whatever its lengths claim before it finds the data
-        // short (hundreds of megabytes to tens of gigabytes, never touched); that is Qt's decoding, not ours, and
-        // it would stop every run at its memory limit. Such values reach the restore through the other mode, as
-        // values of any type.
-        if (fuzz::bytes(data + 1, size - 1).contains("@Variant("))
-            return 0;
         {
             QFile file(path);
             if (!file.open(QIODevice::WriteOnly))

@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <gtest/gtest.h>
 #include <limits>
 
@@ -84,6 +85,39 @@ TEST(MixerSettings, ARouteWithoutANameRestoresNoRoutes)
     EXPECT_EQ(MixerSettings::decodeRoutes(R"(["a"])"), std::nullopt);
     EXPECT_EQ(MixerSettings::decodeRoutes(R"({"a":{"uid":1,"name":"x"}})"), std::nullopt);
     EXPECT_EQ(MixerSettings::decodeRoutes(R"({"a":"phones"})"), std::nullopt);
+}
+
+TEST(MixerSettings, AValueClaimingMoreThanTheFileHoldsRestoresThatKeysDefault)
+{
+    // Qt's binary values, cut short after a count of about four billion: a list, a map, a string list and a
+    // byte array. The other keys still restore, and the file is left as it was.
+    for (const char* value : { R"(@Variant(\0\0\0\t\0\xff\xff\xff\xf0))", R"(@Variant(\0\0\0\b\0\xff\xff\xff\xf0))",
+             R"(@Variant(\0\0\0\xb\0\xff\xff\xff\xf0))", R"(@Variant(\0\0\0\f\0\x7f\xff\xff\xf0))" }) {
+        for (const char* key : { "volumes", "muted" }) {
+            ModelFixture f;
+            QDir().mkpath(QFileInfo(f.settingsPath()).path());
+            const QByteArray text = QByteArray("[General]\nmaxVolume=2\n") + key + '=' + value + '\n'
+                + (QByteArray(key) == "muted"
+                        ? "volumes=@Variant(\\0\\0\\0\\b\\0\\0\\0\\x1\\0\\0\\0\\x2\\0\\x61\\0\\0\\0"
+                          "\\x87?\\0\\0\\0)\n"
+                        : "muted=a\n");
+            QFile file(f.settingsPath());
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
+            file.close();
+
+            MixerModel& model = f.start();
+            EXPECT_EQ(model.maxVolume(), 2.0f) << key << value;
+            if (QByteArray(key) == "volumes") {
+                EXPECT_TRUE(model.volumes().isEmpty()) << value;
+                EXPECT_EQ(model.muted(), QSet<QString> { "a" }) << value;
+            } else {
+                EXPECT_TRUE(model.muted().isEmpty()) << value;
+                EXPECT_EQ(model.volumes(), (QHash<QString, float> { { "a", 0.5f } })) << value;
+            }
+            ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+            EXPECT_EQ(file.readAll(), text) << "restoring writes nothing back";
+        }
+    }
 }
 
 TEST(MixerSettings, ALevelAboveTheLimitIsLoweredWithoutBeingWrittenBack)
