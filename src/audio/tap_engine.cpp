@@ -40,7 +40,7 @@ void TapEngine::apply(
     m_requests.fetch_add(1, std::memory_order_relaxed);
     m_queue.async([this, appID, processObjects = std::move(processObjects), gain, outputUID = std::move(outputUID)] {
         if (m_outputDevice == 0)
-            m_outputDevice = CA::defaultOutputDevice(m_hw);
+            readOutputDevice();
 
         if (gain == 1.0f && !outputUID) {
             // Unity on the default device needs no processing: the application plays untouched.
@@ -147,7 +147,7 @@ void TapEngine::stopAll()
 void TapEngine::outputDeviceChanged()
 {
     m_queue.async([this] {
-        m_outputDevice = CA::defaultOutputDevice(m_hw);
+        readOutputDevice();
         retarget();
     });
 }
@@ -193,7 +193,19 @@ std::optional<AudioObjectID> TapEngine::targetDevice(const QString& appID, const
             return std::nullopt;
         }
     }
+    // No output at all (a restarting server before its sinks are back): nothing to build on until one comes. A
+    // default that cannot be read is another matter: building on it fails, and says so.
+    if (m_noOutputDevice)
+        return std::nullopt;
     return m_outputDevice;
+}
+
+void TapEngine::readOutputDevice()
+{
+    const std::optional<std::uint32_t> device
+        = CA::uint32(m_hw, kAudioObjectSystemObject, kAudioHardwarePropertyDefaultOutputDevice);
+    m_outputDevice = device.value_or(kAudioObjectUnknown);
+    m_noOutputDevice = device == kAudioObjectUnknown;
 }
 
 void TapEngine::restart(AppTap& tap, AudioObjectID device)
@@ -203,19 +215,6 @@ void TapEngine::restart(AppTap& tap, AudioObjectID device)
         return;
     } catch (const CAError& error) {
         // The torn-down tap stays: the next apply or device change finds its device off target and retries.
-        qCCritical(lcTapEngine, "reroute %s: %s", qUtf8Printable(tap.appID()), qUtf8Printable(error.description()));
-        report(tap.appID(), error);
-    }
-    // The device may have gone while the tap was being built, the default having moved on before the news of it
-    // reached this queue (a sound server starting up swaps its placeholder device for the real ones): one more try
-    // on where the tap belongs now, since no further change may come to retry it.
-    m_outputDevice = CA::defaultOutputDevice(m_hw);
-    const std::optional<AudioObjectID> now = targetDevice(tap.appID(), tap.routeUID());
-    if (!now || *now == device)
-        return;
-    try {
-        tap.start(*now);
-    } catch (const CAError& error) {
         qCCritical(lcTapEngine, "reroute %s: %s", qUtf8Printable(tap.appID()), qUtf8Printable(error.description()));
         report(tap.appID(), error);
     }

@@ -65,9 +65,11 @@ public:
 
 private:
     /// The device a tap plays on: its route's device while that is plugged in, else the default output device.
-    /// Absent, with the failure reported, when the route's device cannot be looked up.
+    /// Absent when there is no output device at all, and, with the failure reported, when the route's device
+    /// cannot be looked up.
     std::optional<AudioObjectID> targetDevice(const QString& appID, const std::optional<QString>& routeUID);
     void restart(AppTap& tap, AudioObjectID device);
+    void readOutputDevice();
     void retarget();
     void report(const QString& appID, const CAError& error);
     /// Carries the level on the server; false when the platform cannot, which leaves nothing of it behind.
@@ -82,6 +84,7 @@ private:
     std::map<QString, std::unique_ptr<AppTap>> m_taps;
     std::map<QString, std::unique_ptr<ProcessLevel>> m_levels;
     AudioObjectID m_outputDevice = 0;
+    bool m_noOutputDevice = false; ///< the default was read, and there is none
     ErrorHandler m_onError;
     std::atomic<int> m_requests { 0 };
     // Last member: destroyed first, so that queued work finishes while the taps still exist.

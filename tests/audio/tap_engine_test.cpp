@@ -245,6 +245,31 @@ TEST(TapEngine, AnUnreadableDefaultDeviceFailsOnTheDeviceUID)
     EXPECT_TRUE(desk.hw.inventory().empty());
 }
 
+TEST(TapEngine, WithNoOutputDeviceATapWaitsQuietlyForOne)
+{
+    // A restarting sound server answers before its sinks are back: for a moment there is no output at all.
+    Desk desk;
+    desk.engine.apply(kPlayer, desk.player, 1.2f, std::nullopt);
+    desk.engine.taps();
+    for (const char* uid : { "spk", "phones", "usb" })
+        desk.hw.removeDevice(uid);
+    desk.engine.outputDeviceChanged();
+    desk.engine.devicesChanged();
+    EXPECT_EQ(desk.engine.taps()[kPlayer].device, 0u);
+    EXPECT_TRUE(desk.hw.inventory().empty());
+    EXPECT_TRUE(desk.takeErrors().empty()) << "nothing failed: there is nowhere to play";
+
+    desk.engine.apply(kPlayer, desk.player, 1.5f, std::nullopt);
+    EXPECT_EQ(desk.engine.taps()[kPlayer].device, 0u) << "a new level waits too";
+
+    desk.hw.addDevice(outputDevice("spk", QStringLiteral("Speakers"), kAudioDeviceTransportTypeBuiltIn, true));
+    desk.engine.devicesChanged();
+    desk.engine.outputDeviceChanged();
+    EXPECT_EQ(desk.engine.taps()[kPlayer].device, desk.hw.objectForDevice("spk"));
+    EXPECT_NEAR(desk.listen()["spk"], 1.5f * kAmplitude, 1e-3);
+    EXPECT_TRUE(desk.takeErrors().empty());
+}
+
 TEST(TapEngine, AFailedMoveKeepsTheTapAndRetriesOnTheNextChange)
 {
     Desk desk;

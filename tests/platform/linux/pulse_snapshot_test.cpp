@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 using namespace sonaric;
 
 namespace
@@ -59,12 +61,53 @@ TEST(PulseObjectTable, NeitherATapsSinkNorTheServersPlaceholderIsAnOutputDevice)
         "pulseaudio", "auto_null", 48000, { sink(1, "auto_null"), sink(2, "sonaric_tap_x", "x") }, {}, {});
     EXPECT_TRUE(table.deviceIDs().empty());
     EXPECT_EQ(table.defaultDeviceID(), 0u);
-    // A real sink arrives; the server unloads its placeholder and the new sink becomes the default.
-    EXPECT_TRUE(table.updateSink(sink(3, "speakers")));
-    EXPECT_FALSE(table.removeSink(1));
-    EXPECT_TRUE(table.setDefaultSink("speakers"));
+    // A real sink arrives: the only device stands for the default before the server names it; the server
+    // unloads its placeholder.
+    const DeviceChange arrival = table.updateSink(sink(3, "speakers"));
+    EXPECT_TRUE(arrival.devices && arrival.defaultDevice);
+    EXPECT_FALSE(table.removeSink(1).devices);
+    EXPECT_FALSE(table.setDefaultSink("speakers").defaultDevice);
     ASSERT_EQ(table.deviceIDs().size(), 1u);
     EXPECT_EQ(table.defaultDeviceID(), table.deviceIDs().front());
+}
+
+TEST(PulseObjectTable, TheDefaultDeviceFollowsTheSinksAsWellAsTheNameTheServerGives)
+{
+    const auto sink = [](std::uint32_t index, QString name, QString description = {}) {
+        SinkRecord s;
+        s.index = index, s.name = name, s.description = description;
+        return s;
+    };
+    PulseObjectTable table;
+    std::lock_guard lock(table.mutex());
+    // A restarting server answers naming its default before it has loaded any sink.
+    table.replaceSnapshot("PipeWire", "speakers", 48000, {}, {}, {});
+    struct Step {
+        const char* what;
+        std::function<DeviceChange()> change;
+        bool devices, defaultDevice;
+        const char* nowDefault; ///< the sink whose device is the default after the step, if any
+    };
+    const Step steps[] = {
+        { "another sink first", [&] { return table.updateSink(sink(1, "headphones")); }, true, true, "headphones" },
+        { "the named sink", [&] { return table.updateSink(sink(2, "speakers")); }, true, true, "speakers" },
+        { "the named sink again", [&] { return table.updateSink(sink(2, "speakers")); }, false, false, "speakers" },
+        { "renamed for people", [&] { return table.updateSink(sink(2, "speakers", "Speakers")); }, true, false,
+            "speakers" },
+        { "the same default", [&] { return table.setDefaultSink("speakers"); }, false, false, "speakers" },
+        { "no default named", [&] { return table.setDefaultSink("@DEFAULT_SINK@"); }, false, true, "headphones" },
+        { "back to the speakers", [&] { return table.setDefaultSink("speakers"); }, false, true, "speakers" },
+        { "another sink goes", [&] { return table.removeSink(1); }, true, false, "speakers" },
+        { "the default goes", [&] { return table.removeSink(2); }, true, true, nullptr },
+        { "a sink never seen goes", [&] { return table.removeSink(9); }, false, false, nullptr },
+    };
+    for (const Step& step : steps) {
+        const DeviceChange change = step.change();
+        EXPECT_EQ(change.devices, step.devices) << step.what;
+        EXPECT_EQ(change.defaultDevice, step.defaultDevice) << step.what;
+        const SinkRecord* now = table.deviceSink(table.defaultDeviceID());
+        EXPECT_EQ(now ? now->name : QString(), QString::fromLatin1(step.nowDefault)) << step.what;
+    }
 }
 
 TEST(PulsePropertyReader, AProcessIsNamedByItsApplicationNameThenBinaryThenCommandName)

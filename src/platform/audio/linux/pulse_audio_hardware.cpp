@@ -259,23 +259,25 @@ void PulseAudioHardware::serverEvent(pa_context* context, unsigned facility, uns
     const bool removed = type == PA_SUBSCRIPTION_EVENT_REMOVE;
     if (facility == PA_SUBSCRIPTION_EVENT_SINK) {
         if (removed) {
-            bool wasDevice = false;
+            DeviceChange change;
             {
                 std::lock_guard lock(m_table->mutex());
-                wasDevice = m_table->removeSink(index);
+                change = m_table->removeSink(index);
             }
-            if (wasDevice)
-                notify(kAudioHardwarePropertyDevices);
-            return;
-        }
-        if (pa_operation* op = pa_context_get_sink_info_by_index(
-                context, index,
-                [](pa_context*, const pa_sink_info* info, int eol, void* self) {
-                    if (!eol && info)
-                        static_cast<PulseAudioHardware*>(self)->sinkArrived(SinkRecord::from(*info));
-                },
-                this))
+            announce(change);
+        } else if (pa_operation* op = pa_context_get_sink_info_by_index(
+                       context, index,
+                       [](pa_context*, const pa_sink_info* info, int eol, void* self) {
+                           if (!eol && info)
+                               static_cast<PulseAudioHardware*>(self)->sinkArrived(SinkRecord::from(*info));
+                       },
+                       this)) {
             pa_operation_unref(op);
+        }
+        // A sink that comes or goes can change which one is the default without a server event for it
+        // (pipewire-pulse picks its default anew and says nothing): ask, after the sink's own details.
+        if (type == PA_SUBSCRIPTION_EVENT_NEW || removed)
+            requestDefaultSink(context);
     } else if (facility == PA_SUBSCRIPTION_EVENT_SINK_INPUT) {
         if (removed) {
             bool listChanged = false;
@@ -302,16 +304,21 @@ void PulseAudioHardware::serverEvent(pa_context* context, unsigned facility, uns
     } else if (facility == PA_SUBSCRIPTION_EVENT_CLIENT) {
         clientEvent(context, index, removed);
     } else if (facility == PA_SUBSCRIPTION_EVENT_SERVER) {
-        if (pa_operation* op = pa_context_get_server_info(
-                context,
-                [](pa_context*, const pa_server_info* info, void* self) {
-                    if (info)
-                        static_cast<PulseAudioHardware*>(self)->defaultSinkChanged(
-                            info->default_sink_name ? QString::fromUtf8(info->default_sink_name) : QString());
-                },
-                this))
-            pa_operation_unref(op);
+        requestDefaultSink(context);
     }
+}
+
+void PulseAudioHardware::requestDefaultSink(pa_context* context)
+{
+    if (pa_operation* op = pa_context_get_server_info(
+            context,
+            [](pa_context*, const pa_server_info* info, void* self) {
+                if (info)
+                    static_cast<PulseAudioHardware*>(self)->defaultSinkChanged(
+                        info->default_sink_name ? QString::fromUtf8(info->default_sink_name) : QString());
+            },
+            this))
+        pa_operation_unref(op);
 }
 
 void PulseAudioHardware::clientEvent(pa_context* context, std::uint32_t index, bool removed)
@@ -344,13 +351,12 @@ void PulseAudioHardware::clientArrived(const ClientRecord& client)
 
 void PulseAudioHardware::sinkArrived(const SinkRecord& sink)
 {
-    bool deviceListChanged = false;
+    DeviceChange change;
     {
         std::lock_guard lock(m_table->mutex());
-        deviceListChanged = m_table->updateSink(sink);
+        change = m_table->updateSink(sink);
     }
-    if (deviceListChanged)
-        notify(kAudioHardwarePropertyDevices);
+    announce(change);
 }
 
 void PulseAudioHardware::streamArrived(const StreamRecord& stream)
@@ -387,12 +393,20 @@ void PulseAudioHardware::streamArrived(const StreamRecord& stream)
 
 void PulseAudioHardware::defaultSinkChanged(const QString& name)
 {
+    DeviceChange change;
     {
         std::lock_guard lock(m_table->mutex());
-        if (!m_table->setDefaultSink(name))
-            return;
+        change = m_table->setDefaultSink(name);
     }
-    notify(kAudioHardwarePropertyDefaultOutputDevice);
+    announce(change);
+}
+
+void PulseAudioHardware::announce(const DeviceChange& change)
+{
+    if (change.devices)
+        notify(kAudioHardwarePropertyDevices);
+    if (change.defaultDevice)
+        notify(kAudioHardwarePropertyDefaultOutputDevice);
 }
 
 void PulseAudioHardware::notify(AudioObjectPropertySelector selector)

@@ -19,6 +19,7 @@ namespace sonaric
 class AggregateDevices;
 class PulseConnection;
 class PulseObjectTable;
+struct DeviceChange;
 class PulsePropertyReader;
 class PulseReconnection;
 class SerialQueue;
@@ -151,6 +152,10 @@ private:
     void sinkArrived(const SinkRecord& sink);
     void streamArrived(const StreamRecord& stream);
     void defaultSinkChanged(const QString& name);
+    /// Asks the server which sink is its default; the answer goes to defaultSinkChanged.
+    void requestDefaultSink(pa_context* context);
+    /// Tells the listeners what the change touched.
+    void announce(const DeviceChange& change);
     void notify(AudioObjectPropertySelector selector);
     void announceAll();
 

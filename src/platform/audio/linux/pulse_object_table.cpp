@@ -58,33 +58,37 @@ void PulseObjectTable::clearSnapshot()
     m_defaultSink.clear();
 }
 
-bool PulseObjectTable::removeSink(std::uint32_t index)
+DeviceChange PulseObjectTable::removeSink(std::uint32_t index)
 {
-    bool wasDevice = false;
+    const AudioObjectID defaultBefore = defaultDeviceID();
+    DeviceChange change;
     const auto it = std::find_if(m_sinks.begin(), m_sinks.end(), [&](const SinkRecord& s) { return s.index == index; });
     if (it != m_sinks.end()) {
-        wasDevice = it->isDevice();
+        change.devices = it->isDevice();
         m_sinks.erase(it);
     }
+    change.defaultDevice = defaultDeviceID() != defaultBefore;
     m_changed.notify_all();
-    return wasDevice;
+    return change;
 }
 
-bool PulseObjectTable::updateSink(const SinkRecord& sink)
+DeviceChange PulseObjectTable::updateSink(const SinkRecord& sink)
 {
-    bool deviceListChanged = false;
+    const AudioObjectID defaultBefore = defaultDeviceID();
+    DeviceChange change;
     const auto it
         = std::find_if(m_sinks.begin(), m_sinks.end(), [&](const SinkRecord& s) { return s.index == sink.index; });
     if (sink.isDevice()) {
         idFor(m_deviceIds, sink.name);
-        deviceListChanged = it == m_sinks.end() || it->description != sink.description || it->name != sink.name;
+        change.devices = it == m_sinks.end() || it->description != sink.description || it->name != sink.name;
     }
     if (it == m_sinks.end())
         m_sinks.push_back(sink);
     else
         *it = sink;
+    change.defaultDevice = defaultDeviceID() != defaultBefore;
     m_changed.notify_all();
-    return deviceListChanged;
+    return change;
 }
 
 bool PulseObjectTable::removeStream(std::uint32_t index)
@@ -130,12 +134,11 @@ void PulseObjectTable::removeClient(std::uint32_t index)
     m_clients.erase(index);
 }
 
-bool PulseObjectTable::setDefaultSink(const QString& name)
+DeviceChange PulseObjectTable::setDefaultSink(const QString& name)
 {
-    if (name == m_defaultSink)
-        return false;
+    const AudioObjectID defaultBefore = defaultDeviceID();
     m_defaultSink = name;
-    return true;
+    return { .defaultDevice = defaultDeviceID() != defaultBefore };
 }
 
 const SinkRecord* PulseObjectTable::waitForSink(
@@ -217,8 +220,13 @@ std::vector<AudioObjectID> PulseObjectTable::processIDs() const
 
 AudioObjectID PulseObjectTable::defaultDeviceID() const
 {
-    const SinkRecord* sink = sinkNamed(m_defaultSink);
-    return sink && sink->isDevice() ? m_deviceIds.at(sink->name) : 0;
+    if (const SinkRecord* sink = sinkNamed(m_defaultSink); sink && sink->isDevice())
+        return m_deviceIds.at(sink->name);
+    const SinkRecord* first = nullptr;
+    for (const SinkRecord& sink : m_sinks)
+        if (sink.isDevice() && (!first || sink.index < first->index))
+            first = &sink;
+    return first ? m_deviceIds.at(first->name) : 0;
 }
 
 std::optional<QString> PulseObjectTable::processKey(AudioObjectID id) const

@@ -51,6 +51,14 @@ struct AggregateDeviceRecord {
     std::vector<RestoreChange> restore; ///< stream memory before our moves, put back after each
 };
 
+/// What a sink event or a new default changed of what the backend lists. The default output device follows the
+/// sinks as well as the name the server gives (a restarting server names its default before it has loaded that
+/// sink), so it can change with a sink's arrival or departure.
+struct DeviceChange {
+    bool devices = false; ///< a device came or went, or one was renamed
+    bool defaultDevice = false; ///< defaultDeviceID() is another
+};
+
 /// What the backend knows: the server's sinks and streams as its events keep them, and the audio objects
 /// standing for them (devices by sink name, processes by process key) and for our own taps and aggregate
 /// devices, each with its stable object ID.
@@ -79,10 +87,8 @@ public:
         std::vector<SinkRecord> sinks, std::vector<StreamRecord> streams, std::vector<ClientRecord> clients = {});
     /// Forgets every sink and stream (a server gone for good).
     void clearSnapshot();
-    /// Returns whether the sink was an output device.
-    bool removeSink(std::uint32_t index);
-    /// Returns whether the device list changed (a device came, or one was renamed).
-    bool updateSink(const SinkRecord& sink);
+    DeviceChange removeSink(std::uint32_t index);
+    DeviceChange updateSink(const SinkRecord& sink);
     /// Returns whether the process list changed.
     bool removeStream(std::uint32_t index);
     struct StreamUpdate {
@@ -95,8 +101,7 @@ public:
     /// its client's pid was known moves to its process).
     bool updateClient(const ClientRecord& client);
     void removeClient(std::uint32_t index);
-    /// Returns whether it changed.
-    bool setDefaultSink(const QString& name);
+    DeviceChange setDefaultSink(const QString& name);
     /// Waits (releasing `lock`, which holds mutex()) until a sink of this name is in the snapshot.
     const SinkRecord* waitForSink(
         std::unique_lock<std::mutex>& lock, const QString& name, std::chrono::milliseconds timeout) const;
@@ -116,7 +121,10 @@ public:
     std::vector<const StreamRecord*> processStreams(AudioObjectID id) const;
     std::vector<AudioObjectID> deviceIDs() const;
     std::vector<AudioObjectID> processIDs() const;
-    /// The default sink's device, 0 when it is none of ours to offer.
+    /// The default sink's device. A server that names no device as its default (pipewire-pulse says
+    /// "@DEFAULT_SINK@" until its session manager picks one; a default may be the placeholder or a tap's sink)
+    /// plays a new stream on a sink of its own choosing: the first device it lists stands for that one.
+    /// 0 when there is no device at all.
     AudioObjectID defaultDeviceID() const;
     /// The process key of a process object, absent for an unknown ID.
     std::optional<QString> processKey(AudioObjectID id) const;
