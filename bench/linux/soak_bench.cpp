@@ -4,7 +4,8 @@
 // settles, both outputs are recorded and each player's tone is measured on its own, so a player heard at the
 // wrong level or on the wrong output counts as a disagreement. At the end it reports the changes made, the
 // disagreements (with what was expected and heard), the tap path's underruns, the tap sinks left after
-// stopAll(), and the resident memory of this process and of the sound server at the start and the end.
+// stopAll(), and the resident memory of this process and of the sound server at the start and the end. With each
+// disagreement it prints where the server has each player's streams, and at what volume.
 //
 //   sonaric-soak MINUTES [SEED]
 
@@ -19,6 +20,7 @@
 #include <QProcess>
 
 #include <pulse/simple.h>
+#include <pulse/volume.h>
 
 #include <chrono>
 #include <cmath>
@@ -120,6 +122,33 @@ int tapSinksLeft()
     return left;
 }
 
+/// Where each player's streams are and at what volume, as the server has them: " player0: sink 0.85 muted".
+QString playerStreams(const std::vector<pid_t>& pids)
+{
+    PulseConnection connection(QStringLiteral("soak"));
+    if (!connection.connect(2000, nullptr))
+        return QStringLiteral(" (the server did not answer)");
+    const auto sinks = PulseQuery::sinks(connection);
+    const auto streams = PulseQuery::streams(connection);
+    if (!sinks || !streams)
+        return QStringLiteral(" (the server did not list its streams)");
+    QString text;
+    for (std::size_t p = 0; p < pids.size(); ++p) {
+        text += QStringLiteral(" player%1:").arg(p);
+        for (const StreamRecord& stream : *streams) {
+            if (stream.pid != pids[p])
+                continue;
+            QString sink = QString::number(stream.sink);
+            for (const SinkRecord& s : *sinks)
+                if (s.index == stream.sink)
+                    sink = s.name.startsWith(QLatin1String("sonaric_tap_")) ? QStringLiteral("tap") : s.name;
+            const double volume = stream.volume.empty() ? -1.0 : pa_sw_volume_to_linear(stream.volume.front());
+            text += QStringLiteral(" %1 %2%3").arg(sink).arg(volume, 0, 'f', 3).arg(stream.muted ? " muted" : "");
+        }
+    }
+    return text;
+}
+
 unsigned outputRate(const char* output)
 {
     PulseConnection connection(QStringLiteral("soak"));
@@ -182,13 +211,15 @@ int main(int argc, char** argv)
 
     std::vector<std::unique_ptr<QProcess>> players;
     std::vector<AudioObjectID> processes;
+    std::vector<pid_t> pids;
     for (int p = 0; p < kPlayers; ++p) {
         auto player = std::make_unique<QProcess>();
         player->start(QStringLiteral(SONARIC_TEST_PLAYER),
             { "--app-id", QStringLiteral("soak.player%1").arg(p), "--amplitude", QString::number(kAmplitude),
                 "--frequency", QString::number(kFrequencies[p]), "--seconds", QString::number(minutes * 60 + 60) });
         player->waitForStarted();
-        processes.push_back(processOf(*hw, pid_t(player->processId())));
+        pids.push_back(pid_t(player->processId()));
+        processes.push_back(processOf(*hw, pids.back()));
         players.push_back(std::move(player));
     }
     unsigned rates[2] = { outputRate(kOutputs[0]), outputRate(kOutputs[1]) };
@@ -231,8 +262,8 @@ int main(int argc, char** argv)
         QString heard;
         if (!heardAsExpected(expected, rates, &heard)) {
             ++disagreements;
-            std::printf(
-                "soak: change %d (player %d: %s) disagrees:%s\n", changes, p, qPrintable(what), qPrintable(heard));
+            std::printf("soak: change %d (player %d: %s) disagrees:%s; streams:%s\n", changes, p, qPrintable(what),
+                qPrintable(heard), qPrintable(playerStreams(pids)));
         }
     }
     const std::uint64_t underruns = hw->totalUnderruns();
