@@ -88,16 +88,29 @@ std::vector<double> toneAmplitudes(const char* output, unsigned rate, int ms)
     return amplitudes;
 }
 
-/// A line of /proc/PID/status in KiB: "VmRSS", "RssAnon", "RssShmem".
-long residentKiB(pid_t pid, const QByteArray& field = "VmRSS")
+/// A process's resident memory in KiB, in all and the parts of it that are anonymous and shared memory.
+struct Resident {
+    long total = 0, anonymous = 0, shared = 0;
+};
+
+Resident resident(pid_t pid)
 {
+    Resident kib;
     QFile status(QStringLiteral("/proc/%1/status").arg(pid));
     if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith(field + ':'))
-            return line.mid(field.size() + 1).trimmed().split(' ').front().toLong();
-    return 0;
+        return kib;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        const QList<QByteArray> field = line.simplified().split(' ');
+        if (field.size() < 2)
+            continue;
+        if (field[0] == "VmRSS:")
+            kib.total = field[1].toLong();
+        else if (field[0] == "RssAnon:")
+            kib.anonymous = field[1].toLong();
+        else if (field[0] == "RssShmem:")
+            kib.shared = field[1].toLong();
+    }
+    return kib;
 }
 
 QByteArray loadAverage()
@@ -113,7 +126,7 @@ long serverResidentKiB()
         return 0;
     long total = 0;
     for (const QByteArray& pid : pids.readLine().trimmed().split(' '))
-        total += residentKiB(pid_t(pid.toInt()));
+        total += resident(pid_t(pid.toInt())).total;
     return total;
 }
 
@@ -235,8 +248,8 @@ int main(int argc, char** argv)
     std::this_thread::sleep_for(1s);
 
     TapEngine engine(*hw);
-    const long ownStart = residentKiB(getpid()), serverStart = serverResidentKiB();
-    const long anonStart = residentKiB(getpid(), "RssAnon"), sharedStart = residentKiB(getpid(), "RssShmem");
+    const Resident ownStart = resident(getpid());
+    const long serverStart = serverResidentKiB();
     std::mt19937 random(seed);
     Expected expected[kPlayers];
     int changes = 0, disagreements = 0;
@@ -247,10 +260,10 @@ int main(int argc, char** argv)
     while (std::chrono::steady_clock::now() < end) {
         if (std::chrono::steady_clock::now() >= begin + (end - begin) * (thirds + 1) / 3 && thirds < 2) {
             ++thirds;
+            const Resident own = resident(getpid());
             std::printf(
                 "soak: after %d/3: this process %ld KiB (anonymous %ld, shared memory %ld), sound server %ld KiB\n",
-                thirds, residentKiB(getpid()), residentKiB(getpid(), "RssAnon"), residentKiB(getpid(), "RssShmem"),
-                serverResidentKiB());
+                thirds, own.total, own.anonymous, own.shared, serverResidentKiB());
         }
         const int p = int(random() % kPlayers);
         Expected& e = expected[p];
@@ -287,8 +300,8 @@ int main(int argc, char** argv)
         }
     }
     const std::uint64_t underruns = hw->totalUnderruns();
-    const long ownEnd = residentKiB(getpid()), serverEnd = serverResidentKiB();
-    const long anonEnd = residentKiB(getpid(), "RssAnon"), sharedEnd = residentKiB(getpid(), "RssShmem");
+    const Resident ownEnd = resident(getpid());
+    const long serverEnd = serverResidentKiB();
     engine.stopAll();
     const bool cleared = [&] {
         for (int i = 0; i < 40 && tapSinksLeft() != 0; ++i)
@@ -303,7 +316,8 @@ int main(int argc, char** argv)
         disagreements, static_cast<unsigned long long>(underruns), cleared ? 0 : tapSinksLeft());
     std::printf("soak: resident memory: this process %ld -> %ld KiB (anonymous %ld -> %ld, shared memory %ld -> %ld), "
                 "sound server %ld -> %ld KiB\n",
-        ownStart, ownEnd, anonStart, anonEnd, sharedStart, sharedEnd, serverStart, serverEnd);
+        ownStart.total, ownEnd.total, ownStart.anonymous, ownEnd.anonymous, ownStart.shared, ownEnd.shared, serverStart,
+        serverEnd);
     std::printf("soak: load average at the end: %s\n", loadAverage().constData());
     return disagreements == 0 && cleared ? 0 : 1;
 }

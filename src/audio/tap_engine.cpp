@@ -39,7 +39,7 @@ void TapEngine::apply(
 {
     m_requests.fetch_add(1, std::memory_order_relaxed);
     m_queue.async([this, appID, processObjects = std::move(processObjects), gain, outputUID = std::move(outputUID)] {
-        if (m_outputDevice == 0)
+        if (m_outputDevice.value_or(kAudioObjectUnknown) == kAudioObjectUnknown)
             readOutputDevice();
 
         if (gain == 1.0f && !outputUID) {
@@ -193,19 +193,18 @@ std::optional<AudioObjectID> TapEngine::targetDevice(const QString& appID, const
             return std::nullopt;
         }
     }
-    // No output at all (a restarting server before its sinks are back): nothing to build on until one comes. A
-    // default that cannot be read is another matter: building on it fails, and says so.
-    if (m_noOutputDevice)
+    // A default that cannot be read is built on all the same, which fails and says so. No output at all (a
+    // restarting server before its sinks are back) is nothing to build on until one comes.
+    if (!m_outputDevice)
+        return kAudioObjectUnknown;
+    if (*m_outputDevice == kAudioObjectUnknown)
         return std::nullopt;
-    return m_outputDevice;
+    return *m_outputDevice;
 }
 
 void TapEngine::readOutputDevice()
 {
-    const std::optional<std::uint32_t> device
-        = CA::uint32(m_hw, kAudioObjectSystemObject, kAudioHardwarePropertyDefaultOutputDevice);
-    m_outputDevice = device.value_or(kAudioObjectUnknown);
-    m_noOutputDevice = device == kAudioObjectUnknown;
+    m_outputDevice = CA::uint32(m_hw, kAudioObjectSystemObject, kAudioHardwarePropertyDefaultOutputDevice);
 }
 
 void TapEngine::restart(AppTap& tap, AudioObjectID device)

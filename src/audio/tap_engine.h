@@ -83,8 +83,8 @@ private:
     AudioHardware& m_hw;
     std::map<QString, std::unique_ptr<AppTap>> m_taps;
     std::map<QString, std::unique_ptr<ProcessLevel>> m_levels;
-    AudioObjectID m_outputDevice = 0;
-    bool m_noOutputDevice = false; ///< the default was read, and there is none
+    /// The default output device as last read, kAudioObjectUnknown when there is none; absent when the read failed.
+    std::optional<AudioObjectID> m_outputDevice;
     ErrorHandler m_onError;
     std::atomic<int> m_requests { 0 };
     // Last member: destroyed first, so that queued work finishes while the taps still exist.

@@ -26,6 +26,14 @@ ClientRecord client(std::uint32_t index, pid_t pid)
     return c;
 }
 
+SinkRecord sink(std::uint32_t index, QString name, QString description = {}, QString tapUid = {})
+{
+    SinkRecord s;
+    s.index = index, s.name = name, s.description = description, s.tapUid = tapUid;
+    s.placeholder = name == kPlaceholderSinkName;
+    return s;
+}
+
 } // namespace
 
 TEST(PulseObjectTable, AStreamJoinsItsProcessWhicheverOfItAndItsClientComesFirst)
@@ -50,15 +58,10 @@ TEST(PulseObjectTable, AStreamJoinsItsProcessWhicheverOfItAndItsClientComesFirst
 
 TEST(PulseObjectTable, NeitherATapsSinkNorTheServersPlaceholderIsAnOutputDevice)
 {
-    const auto sink = [](std::uint32_t index, QString name, QString tapUid = {}) {
-        SinkRecord s;
-        s.index = index, s.name = name, s.tapUid = tapUid, s.placeholder = name == kPlaceholderSinkName;
-        return s;
-    };
     PulseObjectTable table;
     std::lock_guard lock(table.mutex());
     table.replaceSnapshot(
-        "pulseaudio", "auto_null", 48000, { sink(1, "auto_null"), sink(2, "sonaric_tap_x", "x") }, {}, {});
+        "pulseaudio", "auto_null", 48000, { sink(1, "auto_null"), sink(2, "sonaric_tap_x", {}, "x") }, {}, {});
     EXPECT_TRUE(table.deviceIDs().empty());
     EXPECT_EQ(table.defaultDeviceID(), 0u);
     // A real sink arrives: the only device stands for the default before the server names it; the server
@@ -73,11 +76,6 @@ TEST(PulseObjectTable, NeitherATapsSinkNorTheServersPlaceholderIsAnOutputDevice)
 
 TEST(PulseObjectTable, TheDefaultDeviceFollowsTheSinksAsWellAsTheNameTheServerGives)
 {
-    const auto sink = [](std::uint32_t index, QString name, QString description = {}) {
-        SinkRecord s;
-        s.index = index, s.name = name, s.description = description;
-        return s;
-    };
     PulseObjectTable table;
     std::lock_guard lock(table.mutex());
     // A restarting server answers naming its default before it has loaded any sink.
